@@ -1,0 +1,60 @@
+#pragma once
+// One-owner wrappers for the handles, keys, BSTRs, VARIANTs and task-allocator
+// blocks the plug-in obtains.
+#include <windows.h>
+#include <oleauto.h>
+
+#include <utility>
+
+template <class T, auto Free, T Invalid = T{}>
+class UniqueResource {
+public:
+    UniqueResource() noexcept = default;
+    explicit UniqueResource(T value) noexcept : value_(value) {}
+    UniqueResource(UniqueResource&& other) noexcept : value_(std::exchange(other.value_, Invalid)) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.value_, Invalid));
+        return *this;
+    }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    ~UniqueResource() { Reset(); }
+
+    T Get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != Invalid; }
+    void Reset(T value = Invalid) noexcept {
+        T old = std::exchange(value_, value);
+        if (old != Invalid) Free(old);
+    }
+    T* Put() noexcept {
+        Reset();
+        return &value_;
+    }
+    [[nodiscard]] T Release() noexcept { return std::exchange(value_, Invalid); }
+
+private:
+    T value_ = Invalid;
+};
+
+namespace unique_detail {
+inline void CloseKey(HKEY key) noexcept { RegCloseKey(key); }
+inline void CloseHandleValue(HANDLE h) noexcept { CloseHandle(h); }
+inline void FreeBstr(BSTR s) noexcept { SysFreeString(s); }
+inline void FreeTaskMem(void* p) noexcept { CoTaskMemFree(p); }
+inline void FreeLibraryValue(HMODULE m) noexcept { FreeLibrary(m); }
+}  // namespace unique_detail
+
+using UniqueHKey = UniqueResource<HKEY, unique_detail::CloseKey>;
+using UniqueHandle = UniqueResource<HANDLE, unique_detail::CloseHandleValue>;
+using UniqueBstr = UniqueResource<BSTR, unique_detail::FreeBstr>;
+using UniqueCoTaskMem = UniqueResource<void*, unique_detail::FreeTaskMem>;
+using UniqueHModule = UniqueResource<HMODULE, unique_detail::FreeLibraryValue>;
+
+// A VARIANT that is cleared when it goes.
+class UniqueVariant : public VARIANT {
+public:
+    UniqueVariant() noexcept { VariantInit(this); }
+    UniqueVariant(const UniqueVariant&) = delete;
+    UniqueVariant& operator=(const UniqueVariant&) = delete;
+    ~UniqueVariant() { VariantClear(this); }
+};

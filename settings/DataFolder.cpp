@@ -1,0 +1,71 @@
+// The per-user data folder and the shell's special folders.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <atomic>
+
+#include "common/ComPtr.h"
+#include "common/UniqueResource.h"
+#include "common/Environment.h"
+#include "settings/SettingsLight.h"
+
+namespace {
+
+using SHGetSpecialFolderPathWFn = BOOL(WINAPI*)(HWND, LPWSTR, int, BOOL);
+
+// Loaded once and kept for the life of the process.
+std::atomic<HMODULE> g_shell32{nullptr};
+std::atomic<SHGetSpecialFolderPathWFn> g_getSpecialFolderPath{nullptr};
+
+SHGetSpecialFolderPathWFn SpecialFolderEntryPoint() {
+    if (auto fn = g_getSpecialFolderPath.load()) return fn;
+    HMODULE shell = g_shell32.load();
+    if (!shell) {
+        shell = LoadLibraryW(L"Shell32.dll");
+        if (!shell) return nullptr;
+        g_shell32.store(shell);
+    }
+    auto fn = reinterpret_cast<SHGetSpecialFolderPathWFn>(
+        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetSpecialFolderPathW")));
+    g_getSpecialFolderPath.store(fn);
+    return fn;
+}
+
+}  // namespace
+
+bool GetSpecialFolder(int csidl, CString& out) {
+    wchar_t buffer[MAX_PATH + 1] = {};
+    if (auto getPath = SpecialFolderEntryPoint()) {
+        if (!getPath(nullptr, buffer, csidl, TRUE)) return false;
+    } else {
+        LPITEMIDLIST items = nullptr;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items))) return false;
+        const BOOL converted = SHGetPathFromIDListW(items, buffer);
+        ComPtr<IMalloc> shellMalloc;
+        if (SUCCEEDED(SHGetMalloc(shellMalloc.Put()))) shellMalloc->Free(items);
+        if (!converted) return false;
+    }
+    out = buffer;
+    return true;
+}
+
+CString SettingsLight::GetAppDataDir() {
+    if (!appDataDir_.empty()) return appDataDir_;
+
+    CString base;
+    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, base) && !GetSpecialFolder(CSIDL_APPDATA, base) &&
+        !ReadEnvironmentVariable(L"APPDATA", base)) {
+        return {};
+    }
+
+    appDataDir_ = base + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
+    const CString self = appDataDir_ + L".";
+    if (GetFileAttributesW(self.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        appDataDir_ = base + L"\\KESTRELMAR";
+        CreateDirectoryW(appDataDir_.c_str(), nullptr);
+        appDataDir_ += L"\\KESTRELMAR PDM";
+        CreateDirectoryW(appDataDir_.c_str(), nullptr);
+        appDataDir_ += L'\\';
+    }
+    return appDataDir_;
+}

@@ -1,0 +1,91 @@
+#include "settings/Registry.h"
+
+#include <vector>
+
+bool Registry::Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
+    Close();
+    HKEY key = nullptr;
+    lastStatus_ = RegOpenKeyExW(parent, subkey, 0, access, &key);
+    if (lastStatus_ != ERROR_SUCCESS) return false;
+    key_ = key;
+    return true;
+}
+
+bool Registry::Create(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
+    Close();
+    HKEY key = nullptr;
+    lastStatus_ = RegCreateKeyExW(parent, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
+    if (lastStatus_ != ERROR_SUCCESS) return false;
+    key_ = key;
+    return true;
+}
+
+void Registry::Close() noexcept {
+    if (key_) {
+        lastStatus_ = RegCloseKey(key_);
+        key_ = nullptr;
+    }
+}
+
+bool Registry::QueryTypeAndSize(const wchar_t* valueName, DWORD& type, DWORD& size) noexcept {
+    type = REG_NONE;
+    size = 0;
+    if (!key_) return false;
+    lastStatus_ = RegQueryValueExW(key_, valueName, nullptr, &type, nullptr, &size);
+    return lastStatus_ == ERROR_SUCCESS;
+}
+
+bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size) {
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
+    if (!key_) return false;
+
+    // Room for a terminator after the data, also when the data has none or an odd
+    // byte count; the buffer is zeroed, so that terminator is already in place.
+    std::vector<BYTE> buffer(static_cast<size_t>(size) + ((size & 1) ? 3 : 2), 0);
+    DWORD returned = size;
+    lastStatus_ = RegQueryValueExW(key_, valueName, nullptr, &type, buffer.data(), &returned);
+    if (lastStatus_ != ERROR_SUCCESS) return false;
+    if (type != REG_SZ && type != REG_EXPAND_SZ) return false;  // changed between the two steps
+    size = returned;
+
+    // Whole characters only, up to the first zero character.
+    const auto* text = reinterpret_cast<const wchar_t*>(buffer.data());
+    const size_t units = returned / sizeof(wchar_t);
+    size_t length = 0;
+    while (length < units && text[length] != L'\0') ++length;
+
+    if (type == REG_SZ) {
+        out.assign(text, length);
+        return true;
+    }
+
+    const CString unexpanded(text, length);
+    const DWORD needed = ExpandEnvironmentStringsW(unexpanded.c_str(), nullptr, 0);
+    size = needed;
+    if (needed == 0) return false;
+    std::vector<wchar_t> expanded(needed, L'\0');
+    const DWORD written = ExpandEnvironmentStringsW(unexpanded.c_str(), expanded.data(), needed);
+    size = written;
+    if (written == 0 || written > needed) return false;
+    out.assign(expanded.data());
+    return true;
+}
+
+bool Registry::ReadString(const wchar_t* valueName, CString& out) {
+    DWORD type = REG_NONE, size = 0;
+    if (!QueryTypeAndSize(valueName, type, size)) return false;
+    return QueryString(valueName, out, type, size);
+}
+
+bool Registry::WriteString(const wchar_t* valueName, const CString& value) noexcept {
+    if (!key_) return false;
+    const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
+    lastStatus_ = RegSetValueExW(key_, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
+    return lastStatus_ == ERROR_SUCCESS;
+}
+
+bool Registry::HasShellRoot() noexcept {
+    if (!key_) return false;
+    lastStatus_ = RegQueryValueExW(key_, L"ShellRoot", nullptr, nullptr, nullptr, nullptr);
+    return lastStatus_ == ERROR_SUCCESS;
+}

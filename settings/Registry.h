@@ -1,0 +1,39 @@
+#pragma once
+// Registry: one open registry key and the status of the last call made through it.
+#include <windows.h>
+
+#include "common/CString.h"
+
+class Registry {
+public:
+    Registry() noexcept = default;
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+    virtual ~Registry() { Close(); }
+
+    // Closes the held key, then opens parent\subkey; never creates it.
+    bool Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
+    // Creates or opens parent\subkey (non-volatile, default security).
+    bool Create(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
+    void Close() noexcept;
+
+    // Second step of a string read: the type and byte size come from the first
+    // step (QueryTypeAndSize). out changes only on success.
+    bool QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size);
+    // First step: the value's type and size in bytes; false when it is missing.
+    bool QueryTypeAndSize(const wchar_t* valueName, DWORD& type, DWORD& size) noexcept;
+    // Both steps: a REG_SZ or REG_EXPAND_SZ value; any other type counts as missing.
+    bool ReadString(const wchar_t* valueName, CString& out);
+    // Writes a REG_SZ value including its terminating zero.
+    bool WriteString(const wchar_t* valueName, const CString& value) noexcept;
+
+    bool HasShellRoot() noexcept;
+
+    HKEY Key() const noexcept { return key_; }
+    bool IsOpen() const noexcept { return key_ != nullptr; }
+    LONG LastStatus() const noexcept { return lastStatus_; }
+
+private:
+    HKEY key_ = nullptr;
+    LONG lastStatus_ = ERROR_SUCCESS;
+};

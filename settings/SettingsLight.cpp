@@ -1,0 +1,30 @@
+#include "settings/SettingsLight.h"
+
+#include "settings/AppKey.h"
+
+// The strings go first, then the keys in the reverse of their order: members are
+// destroyed in reverse declaration order.
+SettingsLight::~SettingsLight() = default;
+
+Registry* SettingsLight::MachineKey() noexcept {
+    if (machineKey_.IsOpen()) return &machineKey_;
+    return machineKey_.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ) ? &machineKey_ : nullptr;
+}
+
+Registry* SettingsLight::UserKey() noexcept {
+    if (userKey_.IsOpen()) return &userKey_;
+    return userKey_.Create(HKEY_CURRENT_USER, kAppKeyPath, KEY_READ | KEY_WRITE) ? &userKey_ : nullptr;
+}
+
+Registry* SettingsLight::MachineKeyInView(Registry& key, REGSAM viewFlag) noexcept {
+    if (key.IsOpen()) return &key;
+    return key.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ | viewFlag) ? &key : nullptr;
+}
+
+CString SettingsLight::GetPath(PathKind kind) {
+    const auto value = static_cast<std::uint32_t>(kind);
+    if (value > static_cast<std::uint32_t>(PathKind::Location32)) return {};
+    if (value == 2 || value == 5) kind = PathKind::Location;  // values without a kind of their own
+    if (kind == PathKind::AppDataDir) return GetAppDataDir();
+    return GetInstallFolder(kind);
+}

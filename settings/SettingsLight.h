@@ -1,0 +1,55 @@
+#pragma once
+// SettingsLight: the product's settings for one operation. It holds the
+// application key four ways and caches five folder strings; everything is
+// released when it is destroyed, and each new object reads the registry afresh.
+#include <guiddef.h>
+
+#include "cache/Lst.h"
+#include "common/CString.h"
+#include "settings/PathKind.h"
+#include "settings/Registry.h"
+
+class SettingsLight {
+public:
+    SettingsLight() = default;
+    SettingsLight(const SettingsLight&) = delete;
+    SettingsLight& operator=(const SettingsLight&) = delete;
+    virtual ~SettingsLight();
+
+    // HKLM application key, read only, default registry view; null on failure.
+    Registry* MachineKey() noexcept;
+    // HKCU application key, created when missing, read and write; null on failure.
+    Registry* UserKey() noexcept;
+
+    // A folder (ending in a backslash), a file, or the empty string.
+    CString GetPath(PathKind kind);
+    CString GetPath(std::uint32_t kind) { return GetPath(static_cast<PathKind>(kind)); }
+
+    // The language code of the product's resources.
+    CString GetLanguage();
+
+    // Vault view discovery.
+    bool OpenVaultKey(const CString& name, Registry& vaultKey);
+    CString GetViewRoot(const wchar_t* name);
+    bool ListVaultViews(Lst<CString>& names);
+    bool FindVaultName(const GUID& vaultId, CString& name);
+
+private:
+    CString GetAppDataDir();
+    CString GetInstallFolder(PathKind kind);
+    CString ReadFolderValue(Registry* key, const wchar_t* valueName);
+    Registry* MachineKeyInView(Registry& key, REGSAM viewFlag) noexcept;
+
+    Registry userKey_;
+    Registry machineKey_;
+    Registry machineKey32_;
+    Registry machineKey64_;
+    CString location_;
+    CString sharedLocation_;
+    CString appDataDir_;
+    CString location32_;
+    CString location64_;
+};
+
+// The shell's special folder for csidl, created when missing; out changes only on success.
+bool GetSpecialFolder(int csidl, CString& out);
