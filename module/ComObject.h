@@ -1,0 +1,187 @@
+#pragma once
+// Instance wrappers for the plug-in's COM classes.
+//
+// A class T derives from ComObjectRoot<ThreadModel> and from its interfaces and
+// provides
+//     void* InterfaceFor(REFIID iid) noexcept;
+// which answers the interface pointer for iid (IUnknown included) without adding
+// a reference, or null. It may hide FinalConstruct() to do fallible set-up (and
+// must then call the base's). The IUnknown methods come from the wrappers:
+//   ComObject<T>         a plain instance with its own reference count;
+//   AggregatedObject<T>  an aggregated instance: its own IUnknown controls the
+//                        lifetime, and the interfaces of the contained T forward
+//                        to the outer object.
+// Every live wrapper holds one module lock.
+#include <windows.h>
+#include <unknwn.h>
+
+#include <atomic>
+#include <new>
+
+#include "common/CriticalSection.h"
+#include "common/Result.h"
+#include "module/ItemPluginModule.h"
+
+struct MultiThreadModel {
+    using Count = std::atomic<long>;
+    static long Increment(Count& count) noexcept { return ++count; }
+    static long Decrement(Count& count) noexcept { return --count; }
+};
+
+struct SingleThreadModel {
+    using Count = long;
+    static long Increment(Count& count) noexcept { return ++count; }
+    static long Decrement(Count& count) noexcept { return --count; }
+};
+
+template <class ThreadModelT>
+class ComObjectRoot {
+public:
+    using ThreadModel = ThreadModelT;
+    HRESULT FinalConstruct() noexcept { return S_OK; }
+};
+
+// Free-threaded classes also own an object critical section.
+template <>
+class ComObjectRoot<MultiThreadModel> {
+public:
+    using ThreadModel = MultiThreadModel;
+    HRESULT FinalConstruct() noexcept { return objectLock_.Init(); }
+
+protected:
+    CriticalSection objectLock_;
+};
+
+namespace com_detail {
+
+template <class T>
+HRESULT QueryFrom(T& object, REFIID iid, void** out) noexcept {
+    if (!out) return E_POINTER;
+    void* p = object.InterfaceFor(iid);
+    if (!p) {
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    static_cast<IUnknown*>(p)->AddRef();
+    *out = p;
+    return S_OK;
+}
+
+}  // namespace com_detail
+
+template <class T>
+class ComObject final : public T {
+public:
+    template <class... Args>
+    explicit ComObject(Args&&... args) : T(static_cast<Args&&>(args)...) {
+        Module().AddLock();
+    }
+    ~ComObject() { Module().ReleaseLock(); }
+
+    // A new instance with reference count 0 whose FinalConstruct succeeded.
+    static HRESULT CreateInstance(ComObject** out) noexcept try {
+        *out = nullptr;
+        auto* object = new (std::nothrow) ComObject();
+        if (!object) return E_OUTOFMEMORY;
+        const HRESULT hr = object->FinalConstruct();
+        if (FAILED(hr)) {
+            delete object;
+            return hr;
+        }
+        *out = object;
+        return S_OK;
+    }
+    CATCH_RETURN()
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return com_detail::QueryFrom<T>(*this, iid, out); }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const long count = T::ThreadModel::Decrement(refCount_);
+        if (count == 0) {
+            // The DLL stays locked while the object is being destroyed.
+            Module().AddLock();
+            delete this;
+            Module().ReleaseLock();
+        }
+        return static_cast<ULONG>(count);
+    }
+
+private:
+    typename T::ThreadModel::Count refCount_{0};
+};
+
+// T inside an aggregate: its IUnknown methods belong to the outer object.
+template <class T>
+class ContainedObject final : public T {
+public:
+    explicit ContainedObject(IUnknown* outer) noexcept : outer_(outer) {}
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return outer_->QueryInterface(iid, out); }
+    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+
+private:
+    IUnknown* outer_;
+};
+
+template <class T>
+class AggregatedObject final : public IUnknown {
+public:
+    explicit AggregatedObject(IUnknown* outer) : contained_(outer) { Module().AddLock(); }
+    ~AggregatedObject() { Module().ReleaseLock(); }
+
+    HRESULT FinalConstruct() noexcept { return contained_.FinalConstruct(); }
+
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (IsEqualIID(iid, IID_IUnknown)) {
+            *out = static_cast<IUnknown*>(this);
+            AddRef();
+            return S_OK;
+        }
+        return com_detail::QueryFrom<T>(contained_, iid, out);
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const long count = T::ThreadModel::Decrement(refCount_);
+        if (count == 0) {
+            Module().AddLock();
+            delete this;
+            Module().ReleaseLock();
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    T& Inner() noexcept { return contained_; }
+
+private:
+    typename T::ThreadModel::Count refCount_{0};
+    ContainedObject<T> contained_;
+};
+
+// The instance creation function of class T: a plain instance without an outer
+// object, an aggregated one with it.
+template <class T>
+HRESULT CreateComInstance(IUnknown* outer, REFIID iid, void** out) noexcept try {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (outer) {
+        auto* aggregate = new (std::nothrow) AggregatedObject<T>(outer);
+        if (!aggregate) return E_OUTOFMEMORY;
+        HRESULT hr = aggregate->FinalConstruct();
+        if (FAILED(hr)) {
+            delete aggregate;
+            return hr;
+        }
+        aggregate->AddRef();
+        hr = aggregate->QueryInterface(iid, out);
+        aggregate->Release();
+        return hr;
+    }
+    ComObject<T>* object = nullptr;
+    RETURN_IF_FAILED(ComObject<T>::CreateInstance(&object));
+    object->AddRef();
+    const HRESULT hr = object->QueryInterface(iid, out);
+    object->Release();
+    return hr;
+}
+CATCH_RETURN()
