@@ -5,19 +5,20 @@
 #include <vector>
 
 bool ReadEnvironmentVariable(const wchar_t* name, CString& out) {
-    // The variable may change between the two calls: ask again until it fits.
-    DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-    while (needed != 0) {
-        std::vector<wchar_t> buffer(needed, L'\0');
-        const DWORD length = GetEnvironmentVariableW(name, buffer.data(), needed);
-        if (length == 0) break;
-        if (length < needed) {
+    // The variable may change between the calls: ask again until it fits.
+    std::vector<wchar_t> buffer(256, L'\0');
+    for (;;) {
+        SetLastError(ERROR_SUCCESS);
+        const DWORD length = GetEnvironmentVariableW(name, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
+            out.clear();  // set, but empty
+            return true;
+        }
+        if (length < buffer.size()) {
             out.assign(buffer.data(), length);
             return true;
         }
-        needed = length;
+        buffer.assign(length, L'\0');
     }
-    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return false;
-    out.clear();  // set, but empty
-    return true;
 }

@@ -24,14 +24,16 @@ CString ReplaceAll(const CString& text, const CString& from, const CString& to) 
     return result;
 }
 
-// The folder that holds folder (which ends in a backslash), with a backslash.
+// The folder that holds folder (which ends in a backslash), with a backslash. A
+// relative folder of one component has no parent: that gives the empty string,
+// not "\", which would name the root of the current drive.
 CString ParentFolder(const CString& folder) {
     std::vector<wchar_t> buffer(folder.begin(), folder.end());
     buffer.resize(folder.size() + MAX_PATH, L'\0');
     PathRemoveBackslashW(buffer.data());
     PathRemoveFileSpecW(buffer.data());
     CString parent(buffer.data());
-    AppendBackslashIfMissing(parent);
+    if (!parent.empty()) AppendBackslashIfMissing(parent);
     return parent;
 }
 
@@ -46,8 +48,8 @@ CString SettingsLight::ReadFolderValue(Registry* key, const wchar_t* valueName) 
 
 CString SettingsLight::GetInstallFolder(PathKind kind) {
     // A cached kind keeps only a success, so a failure is tried again next time.
-    auto cached = [this](CString& cache, Registry* key) -> CString {
-        if (cache.empty()) cache = ReadFolderValue(key, L"Location");
+    auto cached = [this](CString& cache, Registry& key, REGSAM view) -> CString {
+        if (cache.empty()) cache = ReadFolderValue(MachineKeyInView(key, view), L"Location");
         return cache;
     };
     // The registry value, or the fallback base with a relative tail.
@@ -58,14 +60,15 @@ CString SettingsLight::GetInstallFolder(PathKind kind) {
 
     switch (kind) {
         case PathKind::Location:
-            return cached(location_, MachineKey());
+            if (location_.empty()) location_ = ReadFolderValue(MachineKey(), L"Location");
+            return location_;
         case PathKind::SharedLocation:
             if (sharedLocation_.empty()) sharedLocation_ = ReadFolderValue(MachineKey(), L"SharedLocation");
             return sharedLocation_;
         case PathKind::Location64:
-            return cached(location64_, MachineKeyInView(machineKey64_, KEY_WOW64_64KEY));
+            return cached(location64_, machineKey64_, KEY_WOW64_64KEY);
         case PathKind::Location32:
-            return cached(location32_, MachineKeyInView(machineKey32_, KEY_WOW64_32KEY));
+            return cached(location32_, machineKey32_, KEY_WOW64_32KEY);
         case PathKind::LanFileDir:
             return valueOr(L"LanFileDir", PathKind::SharedLocation, L"LanFiles\\");
         case PathKind::InsoBinDir:

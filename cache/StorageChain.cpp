@@ -1,0 +1,117 @@
+#include "cache/StorageChain.h"
+
+#include "common/HostResults.h"
+
+namespace {
+
+constexpr size_t kNameUnits = 30;
+
+// True when the storage holds no element at all.
+bool IsEmptyStorage(IStorage* storage) noexcept {
+    ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return false;
+    return elements->Skip(1) == S_FALSE;
+}
+
+}  // namespace
+
+void SplitKey(const CString& key, StoragePath& slot) {
+    slot.names.clear();
+    const size_t length = key.size();
+    const size_t split = length == 0 ? 0 : kNameUnits * ((length - 1) / kNameUnits);
+    for (size_t offset = 0; offset < split; offset += kNameUnits) slot.names.push_back(key.substr(offset, kNameUnits) + L'F');
+    slot.leafName = key.substr(split) + L'S';
+}
+
+HRESULT MapStorageResult(HRESULT hr) noexcept {
+    switch (hr) {
+        case STG_E_FILENOTFOUND:
+        case ITEM_E_NOTFOUND:
+            return ITEM_E_NOTFOUND;
+        case STG_E_INVALIDNAME:
+        case ITEM_E_INVALIDNAME:
+            return ITEM_E_INVALIDNAME;
+        default:
+            return FAILED(hr) ? ITEM_E_CACHEREAD : hr;
+    }
+}
+
+HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* parent) {
+    HRESULT result = S_FALSE;
+    CString pending;
+    for (size_t i = slot.opened.size(); i > position; --i) {
+        OpenedStorage& opened = *slot.opened[i - 1];
+        if (!pending.empty()) {
+            // This storage holds the one found empty in the step before.
+            const HRESULT hr = opened.storage->DestroyElement(pending.c_str());
+            if (FAILED(hr)) {
+                // Stop destroying, but still let go of everything below position.
+                slot.opened.resize(position);
+                return hr;
+            }
+            result = hr;
+            pending.clear();
+        }
+        if (IsEmptyStorage(opened.storage.Get())) pending = opened.name;
+        slot.opened.pop_back();
+    }
+    if (!pending.empty() && parent) result = parent->DestroyElement(pending.c_str());
+    return result;
+}
+
+HRESULT StorageChain::OpenPath(const CString& key, bool create) {
+    StoragePath& old = slots_[active_];
+    StoragePath& next = slots_[1 - active_];
+    old.stream.Reset();
+    next.stream.Reset();
+    next.opened.clear();
+    SplitKey(key, next);
+
+    // Keep the leading storages both keys share.
+    size_t shared = 0;
+    while (shared < old.opened.size() && shared < next.names.size() && old.opened[shared]->name == next.names[shared]) {
+        ++shared;
+    }
+    IStorage* parent = shared ? old.opened[shared - 1]->storage.Get() : root_;
+    for (size_t i = 0; i < shared; ++i) next.opened.push_back(std::move(old.opened[i]));
+    next.current = parent;
+
+    // The moved entries are null now; CloseFrom never reaches them.
+    const HRESULT closed = CloseFrom(old, shared, parent);
+    old.opened.clear();
+    old.names.clear();
+    old.leafName.clear();
+    old.current = nullptr;
+    active_ = 1 - active_;
+    if (FAILED(closed)) return closed;
+
+    HRESULT result = closed;
+    for (size_t i = next.opened.size(); i < next.names.size(); ++i) {
+        ComPtr<IStorage> storage;
+        HRESULT hr = next.current->OpenStorage(next.names[i].c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                               nullptr, 0, storage.Put());
+        if (hr == STG_E_FILENOTFOUND && create) {
+            hr = next.current->CreateStorage(next.names[i].c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                             0, 0, storage.Put());
+        }
+        if (FAILED(hr)) return hr;
+        next.opened.push_back(std::make_unique<OpenedStorage>(OpenedStorage{next.names[i], storage}));
+        next.current = storage.Get();
+        result = hr;
+    }
+    return result;
+}
+
+void StorageChain::Close() noexcept {
+    StoragePath& slot = slots_[active_];
+    slot.stream.Reset();
+    slot.current = nullptr;
+    try {
+        CloseFrom(slot, 0, root_);
+    } catch (...) {
+        // Only the copy of a storage name can throw; the storages are released regardless.
+    }
+    slot.opened.clear();
+    slot.names.clear();
+    slot.leafName.clear();
+}

@@ -1,0 +1,60 @@
+#pragma once
+// StorageChain: the storages open along the path of the current element key.
+// A key longer than 30 code units is split into nested storages; consecutive
+// keys that share leading storages share them open. A storage left without
+// elements is destroyed when the chain moves away from it or closes.
+#include <objbase.h>
+
+#include <memory>
+#include <vector>
+
+#include "common/CString.h"
+#include "common/ComPtr.h"
+
+struct OpenedStorage {
+    CString name;
+    ComPtr<IStorage> storage;
+};
+
+struct StoragePath {
+    std::vector<CString> names;  // storage names of the key, outermost first
+    CString leafName;            // name of the stream
+    std::vector<std::unique_ptr<OpenedStorage>> opened;
+    IStorage* current = nullptr;  // innermost opened storage, or the root
+    ComPtr<IStream> stream;
+};
+
+// Fills slot's names and leaf name from key: each 30 code units before the last
+// 1-30 name a storage (+ "F"), the rest names the stream (+ "S").
+void SplitKey(const CString& key, StoragePath& slot);
+
+// Turns a storage failure into the cache's result codes.
+HRESULT MapStorageResult(HRESULT hr) noexcept;
+
+class StorageChain {
+public:
+    explicit StorageChain(IStorage* root) noexcept : root_(root) {}
+    StorageChain(const StorageChain&) = delete;
+    StorageChain& operator=(const StorageChain&) = delete;
+    ~StorageChain() { Close(); }
+
+    // Opens the storages of key (creating missing ones when create is set) and
+    // makes the active slot describe it. Non-negative on success.
+    HRESULT OpenPath(const CString& key, bool create);
+
+    // Releases slot's opened storages from the innermost back to position,
+    // destroying those left empty; parent is the storage that holds
+    // slot.opened[position] (the root for position 0).
+    HRESULT CloseFrom(StoragePath& slot, size_t position, IStorage* parent);
+
+    // Releases the stream and every storage, removing empty ones.
+    void Close() noexcept;
+
+    StoragePath& Active() noexcept { return slots_[active_]; }
+    IStorage* Root() const noexcept { return root_; }
+
+private:
+    IStorage* root_;  // owned by the cache file
+    int active_ = 0;
+    StoragePath slots_[2];
+};

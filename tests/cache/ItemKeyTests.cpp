@@ -1,0 +1,97 @@
+// Element keys and element names of items.
+#include <gtest/gtest.h>
+
+#include "cache/ItemKeys.h"
+#include "cache/StorageChain.h"
+
+namespace {
+
+TEST(ItemKeys, KeysDropTheExtensionAndEscapeReservedCharacters) {
+    struct Case {
+        const wchar_t* fileName;
+        const wchar_t* itemKey;
+        const wchar_t* childrenKey;
+    };
+    const Case cases[] = {
+        {L"Plan A.<item>", L"Plan AI", L"Plan AC"},
+        {L"50%.<item>", L"50%01I", L"50%01C"},
+        {L"a/b:c.<item>", L"a%00b%03cI", L"a%00b%03cC"},
+        {L"say \"hi\".<item>", L"say %10hi%10I", L"say %10hi%10C"},
+        {L"%01.<item>", L"%0101I", L"%0101C"},
+        {L".<item>", L"I", L"C"},
+        {L"abc", L"I", L"C"},
+        {L"", L"I", L"C"},
+        {L"x.other", L"I", L"C"},  // the last 7 code units go whatever they are
+        {L"back\\slash <angle>.<item>", L"back\\slash <angle>I", L"back\\slash <angle>C"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ItemKey(c.fileName), c.itemKey) << std::wstring(c.fileName).c_str();
+        EXPECT_EQ(ChildrenKey(c.fileName), c.childrenKey);
+    }
+}
+
+TEST(ItemKeys, EveryReservedCharacterHasItsEscape) {
+    EXPECT_EQ(EncodeName(L"/%*:|!\n\r\t?\""), L"%00%01%02%03%04%05%06%07%08%09%10");
+    EXPECT_EQ(EncodeName(L"%%"), L"%01%01") << "escapes are never examined again";
+    EXPECT_EQ(EncodeName(L"plain text"), L"plain text");
+}
+
+TEST(SplitKey, LongKeysNestStoragesOfThirtyCodeUnits) {
+    auto split = [](size_t length) {
+        std::wstring key;
+        for (size_t i = 0; i < length; ++i) key += static_cast<wchar_t>(L'a' + i % 26);
+        StoragePath path;
+        SplitKey(key, path);
+        struct {
+            std::wstring key;
+            std::vector<std::wstring> names;
+            std::wstring leafName;
+        } split{key, path.names, path.leafName};
+        return split;
+    };
+    {
+        auto [key, names, leafName] = split(0);
+        EXPECT_TRUE(names.empty());
+        EXPECT_EQ(leafName, L"S");
+    }
+    {
+        auto [key, names, leafName] = split(30);
+        EXPECT_TRUE(names.empty());
+        EXPECT_EQ(leafName, key + L"S");
+        EXPECT_EQ(leafName.size(), 31u);
+    }
+    {
+        auto [key, names, leafName] = split(31);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(names[0], key.substr(0, 30) + L"F");
+        EXPECT_EQ(leafName, key.substr(30) + L"S");
+    }
+    {
+        auto [key, names, leafName] = split(60);
+        ASSERT_EQ(names.size(), 1u);
+        EXPECT_EQ(leafName, key.substr(30) + L"S");
+    }
+    {
+        auto [key, names, leafName] = split(65);
+        ASSERT_EQ(names.size(), 2u);
+        EXPECT_EQ(names[1], key.substr(30, 30) + L"F");
+        EXPECT_EQ(leafName, key.substr(60) + L"S");
+    }
+    {
+        auto [key, names, leafName] = split(400);
+        EXPECT_EQ(names.size(), 13u);
+        EXPECT_EQ(leafName, key.substr(390) + L"S");
+    }
+}
+
+TEST(StorageResults, MappingKeepsTheCacheCodesAndFoldsTheRest) {
+    EXPECT_EQ(MapStorageResult(STG_E_FILENOTFOUND), static_cast<HRESULT>(0x80040213));
+    EXPECT_EQ(MapStorageResult(STG_E_INVALIDNAME), static_cast<HRESULT>(0x8004021D));
+    EXPECT_EQ(MapStorageResult(static_cast<HRESULT>(0x80040213)), static_cast<HRESULT>(0x80040213));
+    EXPECT_EQ(MapStorageResult(static_cast<HRESULT>(0x8004021D)), static_cast<HRESULT>(0x8004021D));
+    EXPECT_EQ(MapStorageResult(STG_E_SHAREVIOLATION), static_cast<HRESULT>(0x80040228));
+    EXPECT_EQ(MapStorageResult(E_FAIL), static_cast<HRESULT>(0x80040228));
+    EXPECT_EQ(MapStorageResult(S_FALSE), S_FALSE);
+}
+
+}  // namespace

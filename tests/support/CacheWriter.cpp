@@ -1,0 +1,177 @@
+#include "tests/support/CacheWriter.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <stdexcept>
+
+#include "cache/ItemKeys.h"
+#include "cache/StorageChain.h"
+
+namespace {
+
+template <class T>
+void Append(Bytes& out, const T& value) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
+    out.insert(out.end(), p, p + sizeof(T));
+}
+
+void AppendText(Bytes& out, const std::wstring& text) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
+    out.insert(out.end(), p, p + text.size() * sizeof(wchar_t));
+}
+
+void Check(HRESULT hr, const char* what) {
+    if (FAILED(hr)) {
+        char code[16];
+        snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(hr));
+        throw std::runtime_error(std::string(what) + ": " + code);
+    }
+}
+
+}  // namespace
+
+Bytes StoredRecord::Serialize() const {
+    Bytes out;
+    Append(out, recordVersion);
+    if (recordVersion < 1) return out;
+    Append(out, nameBytes.value_or(static_cast<std::int32_t>(name.size() * 2)));
+    Append(out, pathBytes.value_or(static_cast<std::int32_t>(path.size() * 2)));
+    Append(out, ref1);
+    Append(out, ref2);
+    Append(out, ref3);
+    Append(out, ref4);
+    Append(out, linkType);
+    Append(out, timestamp);
+    AppendText(out, name);
+    AppendText(out, path);
+    Append(out, timestampKind);
+    Append(out, itemType);
+    Append(out, state);
+    Append(out, aux1);
+    Append(out, aux2);
+    return out;
+}
+
+Bytes ChildrenStream(const std::vector<StoredRecord>& children, std::optional<std::uint32_t> count) {
+    Bytes out;
+    Append(out, std::uint32_t{0x12345678});
+    Append(out, count.value_or(static_cast<std::uint32_t>(children.size())));
+    for (const auto& child : children) {
+        const Bytes record = child.Serialize();
+        out.insert(out.end(), record.begin(), record.end());
+    }
+    return out;
+}
+
+std::vector<std::wstring> ElementNames(const std::wstring& key) {
+    StoragePath slot;
+    SplitKey(key, slot);
+    std::vector<std::wstring> names = slot.names;
+    names.push_back(slot.leafName);
+    return names;
+}
+
+CacheWriter::CacheWriter(const std::wstring& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        Check(StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0, nullptr, nullptr,
+                               IID_IStorage, root_.PutVoid()),
+              "cannot open cache file");
+        return;
+    }
+    STGOPTIONS options{1, 0, 4096, nullptr};
+    Check(StgCreateStorageEx(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
+                             &options, nullptr, IID_IStorage, root_.PutVoid()),
+          "cannot create cache file");
+    const std::wstring header = L"KESTRELMAR Enterprise Item Cache1";
+    Bytes bytes(reinterpret_cast<const std::uint8_t*>(header.c_str()),
+                reinterpret_cast<const std::uint8_t*>(header.c_str() + header.size() + 1));
+    WriteStream(L"headerstream", bytes);
+}
+
+// A storage stays usable only while its parents are open, so the whole path is kept.
+std::vector<ComPtr<IStorage>> CacheWriter::OpenPath(const std::wstring& key, std::wstring& leaf) {
+    const std::vector<std::wstring> names = ElementNames(key);
+    std::vector<ComPtr<IStorage>> path{root_};
+    ComPtr<IStorage> current = root_;
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        ComPtr<IStorage> next;
+        HRESULT hr = current->OpenStorage(names[i].c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                          next.Put());
+        if (hr == STG_E_FILENOTFOUND) {
+            hr = current->CreateStorage(names[i].c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                        next.Put());
+        }
+        Check(hr, "cannot open storage");
+        path.push_back(next);
+        current = next;
+    }
+    leaf = names.back();
+    return path;
+}
+
+void CacheWriter::WriteStream(const std::wstring& key, const Bytes& bytes) {
+    std::wstring leaf;
+    const auto path = OpenPath(key, leaf);
+    ComPtr<IStream> stream;
+    Check(path.back()->CreateStream(leaf.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, stream.Put()),
+          ("cannot create stream " + std::to_string(leaf.size())).c_str());
+    ULONG written = 0;
+    if (!bytes.empty()) {
+        Check(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), "cannot write stream");
+        if (written != bytes.size()) throw std::runtime_error("short write");
+    }
+    Check(root_->Commit(STGC_DEFAULT), "cannot commit");
+}
+
+void CacheWriter::CreateStorages(const std::wstring& key) {
+    std::wstring leaf;
+    OpenPath(key, leaf);
+    Check(root_->Commit(STGC_DEFAULT), "cannot commit");
+}
+
+void CacheWriter::WriteItem(const std::wstring& fileName, const StoredRecord& record) {
+    WriteStream(ItemKey(fileName), record.Serialize());
+}
+
+void CacheWriter::WriteChildren(const std::wstring& fileName, const std::vector<StoredRecord>& children) {
+    WriteStream(ChildrenKey(fileName), ChildrenStream(children));
+}
+
+bool ReadStreamAt(IStorage* root, const std::vector<std::wstring>& names, Bytes& out) {
+    std::vector<ComPtr<IStorage>> path;
+    ComPtr<IStorage> current(root);
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        ComPtr<IStorage> next;
+        if (FAILED(current->OpenStorage(names[i].c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                        next.Put()))) {
+            return false;
+        }
+        path.push_back(current);
+        current = next;
+    }
+    ComPtr<IStream> stream;
+    if (FAILED(current->OpenStream(names.back().c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put()))) {
+        return false;
+    }
+    STATSTG stat{};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    out.assign(static_cast<size_t>(stat.cbSize.QuadPart), 0);
+    ULONG got = 0;
+    if (!out.empty() && (FAILED(stream->Read(out.data(), static_cast<ULONG>(out.size()), &got)) || got != out.size())) {
+        return false;
+    }
+    return true;
+}
+
+std::vector<std::wstring> ElementsOf(IStorage* storage) {
+    std::vector<std::wstring> names;
+    ComPtr<IEnumSTATSTG> elements;
+    if (FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return names;
+    STATSTG stat{};
+    while (elements->Next(1, &stat, nullptr) == S_OK) {
+        names.push_back(stat.pwcsName);
+        CoTaskMemFree(stat.pwcsName);
+    }
+    return names;
+}

@@ -1,0 +1,66 @@
+#pragma once
+// Writes item caches for tests, byte for byte in the stored layout and under the
+// element names the item keys and the split rule give. The plug-in itself never
+// writes item data.
+#include <objbase.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/ComPtr.h"
+
+using Bytes = std::vector<std::uint8_t>;
+
+struct StoredRecord {
+    std::int32_t recordVersion = 1;
+    std::wstring name;
+    std::wstring path;
+    std::int32_t ref1 = 11, ref2 = 12, ref3 = 13, ref4 = 14;
+    std::int32_t linkType = 4;
+    double timestamp = 45000.5;
+    std::int32_t timestampKind = 2;
+    std::int32_t itemType = 1;
+    std::int32_t state = 0;
+    std::int32_t aux1 = 0, aux2 = 0;
+    // Stored byte counts other than the texts' own sizes (for damaged records).
+    std::optional<std::int32_t> nameBytes, pathBytes;
+
+    Bytes Serialize() const;
+};
+
+// The skipped word, the count (the number of records unless given) and the records.
+Bytes ChildrenStream(const std::vector<StoredRecord>& children, std::optional<std::uint32_t> count = {});
+
+class CacheWriter {
+public:
+    // Opens the compound file at path, creating it (with the cache's header
+    // stream) when it does not exist.
+    explicit CacheWriter(const std::wstring& path);
+    CacheWriter(const CacheWriter&) = delete;
+    CacheWriter& operator=(const CacheWriter&) = delete;
+
+    // Writes a stream under an element key, creating the storages on its path.
+    void WriteStream(const std::wstring& key, const Bytes& bytes);
+    void WriteItem(const std::wstring& fileName, const StoredRecord& record);
+    void WriteChildren(const std::wstring& fileName, const std::vector<StoredRecord>& children);
+    // Creates the storages of key's path without the stream.
+    void CreateStorages(const std::wstring& key);
+
+    IStorage* Root() const { return root_.Get(); }
+    // Closes the file now (also done by the destructor).
+    void Close() { root_.Reset(); }
+
+private:
+    std::vector<ComPtr<IStorage>> OpenPath(const std::wstring& key, std::wstring& leaf);
+    ComPtr<IStorage> root_;
+};
+
+// Element names of a key: storage names, then the stream name.
+std::vector<std::wstring> ElementNames(const std::wstring& key);
+
+// Reads a whole stream at a path of element names; false when it is missing.
+bool ReadStreamAt(IStorage* root, const std::vector<std::wstring>& names, Bytes& out);
+// Names of the elements directly inside a storage.
+std::vector<std::wstring> ElementsOf(IStorage* storage);
