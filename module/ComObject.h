@@ -165,6 +165,9 @@ HRESULT CreateComInstance(IUnknown* outer, REFIID iid, void** out) noexcept try 
     if (!out) return E_POINTER;
     *out = nullptr;
     if (outer) {
+        // Any other interface would forward its references to the outer object,
+        // leaving the aggregate itself without one: it would be destroyed at once.
+        if (!IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
         auto* aggregate = new (std::nothrow) AggregatedObject<T>(outer);
         if (!aggregate) return E_OUTOFMEMORY;
         HRESULT hr = aggregate->FinalConstruct();

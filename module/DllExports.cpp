@@ -1,0 +1,29 @@
+// The DLL's entry point and its COM exports. The module object and the class
+// objects are set up by static initialisation, before DllMain runs.
+#include <windows.h>
+#include <unknwn.h>
+
+#include "module/ItemPluginModule.h"
+#include "module/ObjectMap.h"
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        return g_moduleInitFailed ? FALSE : TRUE;
+    case DLL_PROCESS_DETACH:
+        // Reverse order of start-up: class objects first, then the termination
+        // callbacks (cached type information) with the module's lock.
+        ClassObjects().Term();
+        Module().Term();
+        break;
+    default:
+        break;
+    }
+    return TRUE;
+}
+
+STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
+    return ClassObjects().GetClassObject(clsid, iid, out);
+}
+
+STDAPI DllCanUnloadNow() { return Module().LockCount() == 0 ? S_OK : S_FALSE; }
