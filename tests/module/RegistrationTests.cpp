@@ -234,12 +234,10 @@ TEST_F(Registration, Regsvr32RegistrationServesCoCreateInstanceByClsidAndProgId)
     ASSERT_EQ(CLSIDFromProgID(kFormat.ProgId().c_str(), &formatClsid), S_OK);
     EXPECT_TRUE(IsEqualCLSID(formatClsid, GuidFromString(kFormat.clsid.c_str())));
     ComPtr<IPlxFileFormat> format;
-    EXPECT_EQ(CoCreateInstance(formatClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlxFileFormat, format.PutVoid()), S_OK);
-    if (format) {
-        UniqueBstr maker, description, extensions;
-        EXPECT_EQ(format->GetInfo(maker.Put(), description.Put(), extensions.Put()), S_OK);
-        EXPECT_STREQ(extensions.Get(), L"<item>");
-    }
+    ASSERT_EQ(CoCreateInstance(formatClsid, nullptr, CLSCTX_INPROC_SERVER, IID_IPlxFileFormat, format.PutVoid()), S_OK);
+    UniqueBstr maker, description, extensions;
+    ASSERT_EQ(format->GetInfo(maker.Put(), description.Put(), extensions.Put()), S_OK);
+    EXPECT_STREQ(extensions.Get(), L"<item>");
 
     // IDispatch of the preview object answers from the registered type library.
     ComPtr<IDispatch> preview;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/support/CacheWriter.h"
+#include "tools/cachewriter/CacheWriter.h"
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/TempFolder.h"
 

@@ -1,4 +1,4 @@
-#include "tests/support/CacheWriter.h"
+#include "tools/cachewriter/CacheWriter.h"
 
 #include <cstdio>
 #include <cstring>

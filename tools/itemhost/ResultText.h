@@ -1,0 +1,11 @@
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// "0x80040213: the item is not in the cache" and the like.
+std::wstring DescribeResult(HRESULT hr);
+// "the item is not in the cache"
+std::wstring ResultMeaning(HRESULT hr);
+// "0x80040213"
+std::wstring HexResult(HRESULT hr);

@@ -1,0 +1,166 @@
+// itemhost: asks ItemPlugin what it answers for item paths, calling it the way
+// the host does, and prints the answer for a person (or as JSON).
+#include <windows.h>
+#include <objbase.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "common/CString.h"
+#include "common/UniqueResource.h"
+#include "plugin/ReferenceRecord.h"
+#include "tools/itemhost/PluginHost.h"
+#include "tools/itemhost/Report.h"
+#include "tools/itemhost/ResultText.h"
+
+namespace {
+
+constexpr wchar_t kUsage[] =
+    L"usage: itemhost [options] ITEM_PATH...\n"
+    L"  Prints the plug-in's format information and, for each item path, its\n"
+    L"  references and its date.\n"
+    L"options:\n"
+    L"  --com          activate the registered class through COM (fails when unregistered)\n"
+    L"  --direct       load the DLL and ask its class object directly\n"
+    L"                 (default: COM when registered, otherwise direct)\n"
+    L"  --dll PATH     the DLL to load directly (default: ItemPlugin.dll beside itemhost)\n"
+    L"  --hide-type3   call SetOption(3) first: children of type 3 are left out\n"
+    L"  --json         print JSON instead of text\n";
+
+struct Options {
+    Activation activation = Activation::Automatic;
+    std::wstring dllPath = DefaultPluginPath();
+    bool hideType3 = false;
+    bool json = false;
+    std::vector<std::wstring> paths;
+};
+
+void Print(const std::wstring& text, FILE* stream = stdout) {
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                          nullptr);
+    std::string utf8(bytes > 0 ? bytes : 0, '\0');
+    if (bytes > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr,
+                            nullptr);
+    }
+    fwrite(utf8.data(), 1, utf8.size(), stream);
+    fflush(stream);
+}
+
+bool ParseArguments(int argc, wchar_t** argv, Options& options) {
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--com") {
+            options.activation = Activation::Com;
+        } else if (arg == L"--direct") {
+            options.activation = Activation::Direct;
+        } else if (arg == L"--dll" && i + 1 < argc) {
+            options.dllPath = argv[++i];
+            options.activation = Activation::Direct;
+        } else if (arg == L"--hide-type3") {
+            options.hideType3 = true;
+        } else if (arg == L"--json") {
+            options.json = true;
+        } else if (arg.rfind(L"--", 0) == 0) {
+            return false;
+        } else {
+            options.paths.push_back(arg);
+        }
+    }
+    return true;
+}
+
+FormatInfo AskFormat(IPlxFileFormat* format) {
+    FormatInfo info;
+    UniqueBstr maker, description, extensions;
+    info.infoResult = format->GetInfo(maker.Put(), description.Put(), extensions.Put());
+    if (SUCCEEDED(info.infoResult)) {
+        info.maker = StringOrEmpty(maker.Get());
+        info.description = StringOrEmpty(description.Get());
+        info.extensions = StringOrEmpty(extensions.Get());
+    }
+    LONG flags = 0;
+    info.capabilitiesResult = format->GetCapabilities(0, &flags);
+    info.capabilities = flags;
+    return info;
+}
+
+ItemAnswer AskItem(IPlxFileFormat* format, const std::wstring& path, bool hideType3) {
+    ItemAnswer answer;
+    answer.path = path;
+    UniqueBstr bstrPath(SysAllocString(path.c_str()));
+    ComPtr<IPlxFileNavigator> navigator;
+    answer.navigatorResult = format->CreateNavigator(bstrPath.Get(), 0, navigator.Put());
+    if (FAILED(answer.navigatorResult)) return answer;
+
+    if (hideType3) navigator->SetOption(3);
+    LONG count = 0;
+    ReferenceRecord* records = nullptr;
+    answer.referencesResult = navigator->GetReferences(0, &count, &records);
+    if (SUCCEEDED(answer.referencesResult) && records) {
+        for (LONG i = 0; i < count; ++i) {
+            const ReferenceRecord& record = records[i];
+            ReferenceRow row;
+            row.name = StringOrEmpty(record.name);
+            row.path = StringOrEmpty(record.path);
+            row.typeCode = record.typeCode;
+            row.linkCode = record.linkCode;
+            if (record.numbers) {
+                const ReferenceNumbers& n = *record.numbers;
+                const long numbers[5] = {n.ref1, n.ref3, n.ref2, n.ref4, n.state};
+                std::copy(numbers, numbers + 5, row.numbers);
+            }
+            answer.references.push_back(row);
+        }
+        FreeReferenceRecords(records, count);
+    }
+
+    ComPtr<IPlxFileFormatProps> props;
+    answer.dateResult = format->QueryInterface(IID_IPlxFileFormatProps, props.PutVoid());
+    if (SUCCEEDED(answer.dateResult)) {
+        UniqueVariant in, value, extra;
+        in.vt = VT_BSTR;
+        in.bstrVal = SysAllocString(path.c_str());
+        answer.dateResult = props->GetProperty(1, in, &value, &extra);
+        if (SUCCEEDED(answer.dateResult) && value.vt == VT_DATE) answer.date = value.date;
+    }
+    return answer;
+}
+
+int Run(const Options& options) {
+    PluginHost host;
+    const HRESULT loaded = host.Load(options.activation, options.dllPath);
+    if (FAILED(loaded)) {
+        Print(L"itemhost: cannot obtain the format object: " + DescribeResult(loaded) + L"\n", stderr);
+        return 2;
+    }
+    const FormatInfo format = [&] {
+        FormatInfo info = AskFormat(host.Format());
+        info.source = host.Source();
+        return info;
+    }();
+    std::vector<ItemAnswer> items;
+    bool allAnswered = true;
+    for (const auto& path : options.paths) {
+        items.push_back(AskItem(host.Format(), path, options.hideType3));
+        allAnswered = allAnswered && SUCCEEDED(items.back().navigatorResult);
+    }
+    Print(options.json ? FormatJson(format, items) : FormatText(format, items));
+    return allAnswered ? 0 : 1;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Options options;
+    if (!ParseArguments(argc, argv, options)) {
+        Print(kUsage, stderr);
+        return 2;
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    const int code = Run(options);
+    CoUninitialize();
+    return code;
+}
