@@ -24,6 +24,20 @@ CString GuidText(const GUID& guid) {
     return result.substr(0, 36);
 }
 
+// Releases the record stream of the active slot when a read ends, however it ends.
+class RecordStreamCloser {
+public:
+    explicit RecordStreamCloser(ItemCacheLock& lock) noexcept : lock_(lock) {}
+    RecordStreamCloser(const RecordStreamCloser&) = delete;
+    RecordStreamCloser& operator=(const RecordStreamCloser&) = delete;
+    ~RecordStreamCloser() {
+        if (StorageChain* chain = lock_.Chain()) chain->Active().stream.Reset();
+    }
+
+private:
+    ItemCacheLock& lock_;
+};
+
 }  // namespace
 
 CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
@@ -103,23 +117,12 @@ HRESULT CItemCacheFile::OpenRecordStream(ItemCacheLock& lock, const CString& key
     return S_OK;
 }
 
-void CItemCacheFile::CloseRecordStream(ItemCacheLock& lock) noexcept {
-    if (StorageChain* chain = lock.Chain()) chain->Active().stream.Reset();
-}
-
 HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item) {
     IStream* stream = nullptr;
     if (const HRESULT hr = OpenRecordStream(lock, ItemKey(name), &stream); FAILED(hr)) return hr;
-    HRESULT hr;
-    try {
-        item = new ItemObject();
-        hr = ReadRecord(stream, *item);
-    } catch (...) {
-        CloseRecordStream(lock);
-        throw;
-    }
-    CloseRecordStream(lock);
-    return hr;
+    const RecordStreamCloser closer(lock);
+    item = new ItemObject();
+    return ReadRecord(stream, *item);
 }
 
 HRESULT CItemCacheFile::LookupItem(ItemCacheLock& lock, const CString& name, std::int32_t& timestampKind) {
@@ -134,13 +137,6 @@ HRESULT CItemCacheFile::ReadChildren(ItemCacheLock& lock, const CString& name,
                                      std::vector<RefPtr<ChildWithLink>>& children) {
     IStream* stream = nullptr;
     if (const HRESULT hr = OpenRecordStream(lock, ChildrenKey(name), &stream); FAILED(hr)) return hr;
-    HRESULT hr;
-    try {
-        hr = ReadChildList(stream, children);
-    } catch (...) {
-        CloseRecordStream(lock);
-        throw;
-    }
-    CloseRecordStream(lock);
-    return hr;
+    const RecordStreamCloser closer(lock);
+    return ReadChildList(stream, children);
 }

@@ -42,7 +42,6 @@ public:
 private:
     HRESULT Create(ItemCacheLock& lock);
     HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, IStream** stream);
-    void CloseRecordStream(ItemCacheLock& lock) noexcept;
 
     CString path_;
     CString description_;

@@ -57,6 +57,13 @@ protected:
         return hr;
     }
 
+    void TearDown() override {
+        format_.Reset();
+        props_.Reset();
+        EXPECT_EQ(Module().LockCount(), 0);
+        CacheFixture::TearDown();
+    }
+
     ComPtr<IPlxFileFormat> format_;
     ComPtr<IPlxFileFormatProps> props_;
 };

@@ -72,6 +72,13 @@ protected:
         return listing;
     }
 
+    // Every object the test made is gone: the module is unlocked again.
+    void TearDown() override {
+        format_.Reset();
+        EXPECT_EQ(Module().LockCount(), 0);
+        CacheFixture::TearDown();
+    }
+
     ComPtr<IPlxFileFormat> format_;
 };
 
