@@ -67,6 +67,19 @@ HRESULT QueryFrom(T& object, REFIID iid, void** out) noexcept {
     return S_OK;
 }
 
+// Drops one reference; the last one destroys the object while the DLL stays
+// locked, so that it cannot be unloaded under the destructor.
+template <class ThreadModel, class Object>
+ULONG ReleaseReference(typename ThreadModel::Count& count, Object* object) noexcept {
+    const long remaining = ThreadModel::Decrement(count);
+    if (remaining == 0) {
+        Module().AddLock();
+        delete object;
+        Module().ReleaseLock();
+    }
+    return static_cast<ULONG>(remaining);
+}
+
 }  // namespace com_detail
 
 template <class T>
@@ -95,16 +108,7 @@ public:
 
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return com_detail::QueryFrom<T>(*this, iid, out); }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const long count = T::ThreadModel::Decrement(refCount_);
-        if (count == 0) {
-            // The DLL stays locked while the object is being destroyed.
-            Module().AddLock();
-            delete this;
-            Module().ReleaseLock();
-        }
-        return static_cast<ULONG>(count);
-    }
+    STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
 
 private:
     typename T::ThreadModel::Count refCount_{0};
@@ -141,15 +145,7 @@ public:
         return com_detail::QueryFrom<T>(contained_, iid, out);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const long count = T::ThreadModel::Decrement(refCount_);
-        if (count == 0) {
-            Module().AddLock();
-            delete this;
-            Module().ReleaseLock();
-        }
-        return static_cast<ULONG>(count);
-    }
+    STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
 
     T& Inner() noexcept { return contained_; }
 
