@@ -10,16 +10,18 @@
 
 namespace {
 
-template <class T>
-void Append(Bytes& out, const T& value) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(&value);
-    out.insert(out.end(), p, p + sizeof(T));
+void AppendBytes(Bytes& out, const void* data, size_t size) {
+    const size_t at = out.size();
+    out.resize(at + size);
+    if (size) std::memcpy(out.data() + at, data, size);
 }
 
-void AppendText(Bytes& out, const std::wstring& text) {
-    const auto* p = reinterpret_cast<const std::uint8_t*>(text.data());
-    out.insert(out.end(), p, p + text.size() * sizeof(wchar_t));
+template <class T>
+void Append(Bytes& out, const T& value) {
+    AppendBytes(out, &value, sizeof(T));
 }
+
+void AppendText(Bytes& out, const std::wstring& text) { AppendBytes(out, text.data(), text.size() * sizeof(wchar_t)); }
 
 void Check(HRESULT hr, const char* what) {
     if (FAILED(hr)) {
