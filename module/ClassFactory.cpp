@@ -46,10 +46,9 @@ STDMETHODIMP_(ULONG) CClassFactory::Release() {
     return static_cast<ULONG>(count);
 }
 
+// The instance creation function checks the out pointer and refuses an outer
+// object with any IID but IUnknown (CLASS_E_NOAGGREGATION).
 STDMETHODIMP CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
-    RETURN_HR_IF_NULL(E_POINTER, out);
-    *out = nullptr;
-    RETURN_HR_IF(CLASS_E_NOAGGREGATION, outer && !IsEqualIID(iid, IID_IUnknown));
     return createInstance_(outer, iid, out);
 }
 
