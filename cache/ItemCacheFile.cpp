@@ -1,12 +1,11 @@
 #include "cache/ItemCacheFile.h"
 
-#include <rpc.h>
-
 #include "cache/ItemCacheLock.h"
 #include "cache/ItemKeys.h"
 #include "cache/RecordReader.h"
-#include "cache/StorageChain.h"
 #include "common/HostResults.h"
+#include "common/Result.h"
+#include "common/UniqueResource.h"
 #include "settings/SettingsLight.h"
 
 namespace {
@@ -16,33 +15,24 @@ constexpr wchar_t kHeaderKey[] = L"headerstream";
 
 // The GUID as 36 lowercase hex digits in groups, no braces; empty on failure.
 CString GuidText(const GUID& guid) {
-    RPC_WSTR text = nullptr;
+    UniqueRpcWstr text;
     UUID uuid = guid;
-    if (UuidToStringW(&uuid, &text) != RPC_S_OK || !text) return {};
-    CString result(reinterpret_cast<const wchar_t*>(text));
-    RpcStringFreeW(&text);
-    return result.substr(0, 36);
+    if (UuidToStringW(&uuid, text.Put()) != RPC_S_OK || !text) return {};
+    return CString(reinterpret_cast<const wchar_t*>(text.Get())).substr(0, 36);
 }
-
-// Releases the record stream of the active slot when a read ends, however it ends.
-class RecordStreamCloser {
-public:
-    explicit RecordStreamCloser(ItemCacheLock& lock) noexcept : lock_(lock) {}
-    RecordStreamCloser(const RecordStreamCloser&) = delete;
-    RecordStreamCloser& operator=(const RecordStreamCloser&) = delete;
-    ~RecordStreamCloser() {
-        if (StorageChain* chain = lock_.Chain()) chain->Active().stream.Reset();
-    }
-
-private:
-    ItemCacheLock& lock_;
-};
 
 }  // namespace
 
 CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
+    const CString version = std::to_wstring(kFormatVersion);
+    description_ = kDescriptionText + version;
+
     SettingsLight settings;
-    path_ = settings.GetPath(PathKind::AppDataDir) + L"Items";
+    const CString dataFolder = settings.GetPath(PathKind::AppDataDir);
+    // A relative path would put the cache wherever the host happens to run.
+    if (dataFolder.empty()) return;
+
+    path_ = dataFolder + L"Items";
     CreateDirectoryW(path_.c_str(), nullptr);
 
     CString viewName;
@@ -51,92 +41,79 @@ CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
     path_ += viewName;
     CreateDirectoryW(path_.c_str(), nullptr);
 
-    const CString version = std::to_wstring(kFormatVersion);
     path_ += L'\\';
     path_ += GuidText(vaultId);
     path_ += L"_vrsn_" + version + L".Items";
-    description_ = kDescriptionText + version;
 }
 
-HRESULT CItemCacheFile::Open(ItemCacheLock& lock, std::int32_t /*mode: always direct read/write*/) {
-    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) return Create(lock);
+HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, std::optional<StorageChain>& chain) {
+    RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
+    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) return Create(chain);
 
     ComPtr<IStorage> root;
-    const HRESULT hr = StgOpenStorageEx(path_.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0, nullptr,
-                                        nullptr, IID_IStorage, root.PutVoid());
-    if (FAILED(hr)) return MapStorageResult(hr);
-    rootStorage_ = root;
-    lock.SetChain(std::make_unique<StorageChain>(rootStorage_.Get()));
+    RETURN_IF_FAILED(MapStorageResult(StgOpenStorageEx(path_.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                                       STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
+                                                       root.PutVoid())));
+    chain.emplace(std::move(root));
     return S_OK;
 }
 
-HRESULT CItemCacheFile::Create(ItemCacheLock& lock) {
+HRESULT CItemCacheFile::Create(std::optional<StorageChain>& chain) {
     STGOPTIONS options{};
     options.usVersion = 1;
     options.reserved = 0;
     options.ulSectorSize = 4096;
     options.pwcsTemplateFile = nullptr;
     ComPtr<IStorage> root;
-    HRESULT hr = StgCreateStorageEx(path_.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE,
-                                    0, &options, nullptr, IID_IStorage, root.PutVoid());
-    if (FAILED(hr)) return MapStorageResult(hr);
-    rootStorage_ = root;
-    lock.SetChain(std::make_unique<StorageChain>(rootStorage_.Get()));
-    StorageChain& chain = *lock.Chain();
+    RETURN_IF_FAILED(MapStorageResult(StgCreateStorageEx(path_.c_str(),
+                                                         STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                                         STGFMT_DOCFILE, 0, &options, nullptr, IID_IStorage,
+                                                         root.PutVoid())));
+    // From here on the file is open; a failure below leaves it so.
+    chain.emplace(std::move(root));
 
-    hr = chain.OpenPath(kHeaderKey, true);
-    StoragePath& slot = chain.Active();
-    if (SUCCEEDED(hr)) {
-        hr = slot.current->CreateStream(slot.leafName.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                        slot.stream.Put());
-    }
-    if (SUCCEEDED(hr)) hr = rootStorage_->Commit(STGC_DEFAULT);
-    if (FAILED(hr)) return MapStorageResult(hr);
+    RETURN_IF_FAILED(MapStorageResult(chain->OpenPath(kHeaderKey, true)));
+    const StoragePath& slot = chain->Active();
+    ComPtr<IStream> header;
+    RETURN_IF_FAILED(MapStorageResult(slot.current->CreateStream(
+        slot.leafName.c_str(), STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, header.Put())));
+    RETURN_IF_FAILED(MapStorageResult(chain->Commit()));
 
     // The header is written once and never read back; its result does not matter.
     ULONG written = 0;
-    slot.stream->Write(description_.c_str(), static_cast<ULONG>((description_.size() + 1) * sizeof(wchar_t)), &written);
-    slot.stream.Reset();
+    header->Write(description_.c_str(), static_cast<ULONG>((description_.size() + 1) * sizeof(wchar_t)), &written);
     return S_OK;
 }
 
-HRESULT CItemCacheFile::OpenRecordStream(ItemCacheLock& lock, const CString& key, IStream** stream) {
-    *stream = nullptr;
+HRESULT CItemCacheFile::OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream) {
     StorageChain* chain = lock.Chain();
-    if (!rootStorage_ || !chain) return E_FAIL;
+    RETURN_HR_IF_NULL(E_FAIL, chain);
 
-    HRESULT hr = chain->OpenPath(key, false);
-    StoragePath& slot = chain->Active();
-    if (SUCCEEDED(hr)) {
-        hr = slot.current->OpenStream(slot.leafName.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
-                                      slot.stream.Put());
-        if (SUCCEEDED(hr)) hr = rootStorage_->Commit(STGC_DEFAULT);
-    }
-    if (FAILED(hr)) return MapStorageResult(hr);
-    *stream = slot.stream.Get();
+    RETURN_IF_FAILED(MapStorageResult(chain->OpenPath(key, false)));
+    const StoragePath& slot = chain->Active();
+    RETURN_IF_FAILED(MapStorageResult(
+        slot.current->OpenStream(slot.leafName.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put())));
+    RETURN_IF_FAILED(MapStorageResult(chain->Commit()));
     return S_OK;
 }
 
 HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item) {
-    IStream* stream = nullptr;
-    if (const HRESULT hr = OpenRecordStream(lock, ItemKey(name), &stream); FAILED(hr)) return hr;
-    const RecordStreamCloser closer(lock);
+    ComPtr<IStream> stream;
+    RETURN_IF_FAILED(OpenRecordStream(lock, ItemKey(name), stream));
     item = new ItemObject();
-    return ReadRecord(stream, *item);
+    return ReadRecord(stream.Get(), *item);
 }
 
 HRESULT CItemCacheFile::LookupItem(ItemCacheLock& lock, const CString& name, std::int32_t& timestampKind) {
     RefPtr<ItemObject> item;
-    const HRESULT hr = ReadItem(lock, name, item);
-    if (FAILED(hr)) return MapStorageResult(hr);
+    RETURN_IF_FAILED(MapStorageResult(ReadItem(lock, name, item)));
     timestampKind = item->timestampKind;
     return S_OK;
 }
 
 HRESULT CItemCacheFile::ReadChildren(ItemCacheLock& lock, const CString& name,
                                      std::vector<RefPtr<ChildWithLink>>& children) {
-    IStream* stream = nullptr;
-    if (const HRESULT hr = OpenRecordStream(lock, ChildrenKey(name), &stream); FAILED(hr)) return hr;
-    const RecordStreamCloser closer(lock);
-    return ReadChildList(stream, children);
+    ComPtr<IStream> stream;
+    RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
+    return ReadChildList(stream.Get(), children);
 }

@@ -5,11 +5,13 @@
 #include <objbase.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "cache/ItemObject.h"
 #include "cache/RefObj.h"
 #include "cache/RefPtr.h"
+#include "cache/StorageChain.h"
 #include "common/CString.h"
 #include "common/ComPtr.h"
 
@@ -19,18 +21,18 @@ class CItemCacheFile : public RefObj {
 public:
     static constexpr int kFormatVersion = 1;
 
-    // Computes the file's path for the vault and creates its folders.
+    // Computes the file's path for the vault and creates its folders. Without a
+    // per-user data folder there is no place for the file: the path stays empty
+    // and nothing is created.
     explicit CItemCacheFile(const GUID& vaultId);
 
     const CString& Path() const noexcept { return path_; }
     const CString& Description() const noexcept { return description_; }
-    IStorage* RootStorage() const noexcept { return rootStorage_.Get(); }
 
     // Opens the file for direct read/write access, or creates it holding only
-    // its header stream; hands the lock object a new StorageChain.
-    HRESULT Open(ItemCacheLock& lock, std::int32_t mode);
-    // Called by the lock object when it closes the file.
-    void ReleaseRootStorage() noexcept { rootStorage_.Reset(); }
+    // its header stream; on success (and after a failure inside a new file)
+    // chain holds the open file. Called by the ItemCacheLock with its chain.
+    HRESULT Open(std::int32_t mode, std::optional<StorageChain>& chain);
 
     // The item record of the item with file name name.
     HRESULT ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item);
@@ -40,10 +42,9 @@ public:
     HRESULT ReadChildren(ItemCacheLock& lock, const CString& name, std::vector<RefPtr<ChildWithLink>>& children);
 
 private:
-    HRESULT Create(ItemCacheLock& lock);
-    HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, IStream** stream);
+    HRESULT Create(std::optional<StorageChain>& chain);
+    HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream);
 
     CString path_;
     CString description_;
-    ComPtr<IStorage> rootStorage_;
 };

@@ -2,8 +2,8 @@
 
 namespace {
 
-HANDLE OpenOrCreateCacheMutex() {
-    HANDLE mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kItemCacheMutexName);
+UniqueHandle OpenOrCreateCacheMutex() {
+    UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kItemCacheMutexName));
     if (mutex) return mutex;
 
     // A null DACL lets every account open the mutex.
@@ -11,7 +11,7 @@ HANDLE OpenOrCreateCacheMutex() {
     SECURITY_ATTRIBUTES attributes{sizeof(SECURITY_ATTRIBUTES), &descriptor, FALSE};
     const bool haveDescriptor = InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) &&
                                 SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
-    return CreateMutexW(haveDescriptor ? &attributes : nullptr, FALSE, kItemCacheMutexName);
+    return UniqueHandle(CreateMutexW(haveDescriptor ? &attributes : nullptr, FALSE, kItemCacheMutexName));
 }
 
 }  // namespace
@@ -19,26 +19,11 @@ HANDLE OpenOrCreateCacheMutex() {
 ItemCacheLock::ItemCacheLock(RefPtr<CItemCacheFile> file, std::int32_t mode) : file_(std::move(file)) {
     if (!file_) return;
     mutex_ = OpenOrCreateCacheMutex();
-    // An abandoned mutex counts as acquired: its owner died, the file is ours now.
-    if (mutex_) WaitForSingleObject(mutex_, INFINITE);
-    try {
-        openResult_ = file_->Open(*this, mode);
-    } catch (...) {
-        Close();
-        throw;
-    }
-}
-
-ItemCacheLock::~ItemCacheLock() { Close(); }
-
-// The file is closed before the cache lock is given back.
-void ItemCacheLock::Close() noexcept {
-    chain_.reset();
-    if (file_) file_->ReleaseRootStorage();
     if (mutex_) {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-        mutex_ = nullptr;
+        // An abandoned mutex counts as acquired: its owner died, the file is ours now.
+        WaitForSingleObject(mutex_.Get(), INFINITE);
+        mutexHeld_.Reset(mutex_.Get());
     }
-    file_ = nullptr;
+    // Without a handle the file is opened unguarded. A failed open leaves no chain.
+    file_->Open(mode, chain_);
 }

@@ -5,11 +5,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <memory>
+#include <optional>
 
 #include "cache/ItemCacheFile.h"
 #include "cache/RefPtr.h"
 #include "cache/StorageChain.h"
+#include "common/UniqueResource.h"
 
 inline constexpr wchar_t kItemCacheMutexName[] = L"804BF230-0F69-4525-ADF3-E15F2077A46E";
 
@@ -18,19 +19,15 @@ public:
     ItemCacheLock(RefPtr<CItemCacheFile> file, std::int32_t mode);
     ItemCacheLock(const ItemCacheLock&) = delete;
     ItemCacheLock& operator=(const ItemCacheLock&) = delete;
-    ~ItemCacheLock();
 
-    StorageChain* Chain() noexcept { return chain_.get(); }
-    void SetChain(std::unique_ptr<StorageChain> chain) noexcept { chain_ = std::move(chain); }
-    // What opening the file gave; reads report E_FAIL when it failed.
-    HRESULT OpenResult() const noexcept { return openResult_; }
-    bool HoldsMutex() const noexcept { return mutex_ != nullptr; }
+    // The open file; null when it could not be opened (reads then report E_FAIL).
+    StorageChain* Chain() noexcept { return chain_ ? &*chain_ : nullptr; }
 
 private:
-    void Close() noexcept;
-
+    // Members go in reverse order: the chain closes its storages and the file,
+    // then the mutex is released, its handle closed, and the file object let go.
     RefPtr<CItemCacheFile> file_;
-    HANDLE mutex_ = nullptr;
-    std::unique_ptr<StorageChain> chain_;
-    HRESULT openResult_ = E_FAIL;
+    UniqueHandle mutex_;
+    UniqueMutexOwnership mutexHeld_;
+    std::optional<StorageChain> chain_;
 };

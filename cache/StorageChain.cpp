@@ -36,7 +36,7 @@ HRESULT MapStorageResult(HRESULT hr) noexcept {
     }
 }
 
-HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* parent) {
+HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* parent) noexcept {
     HRESULT result = S_FALSE;
     CString pending;
     for (size_t i = slot.opened.size(); i > position; --i) {
@@ -52,7 +52,8 @@ HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* pa
             result = hr;
             pending.clear();
         }
-        if (IsEmptyStorage(opened.storage.Get())) pending = opened.name;
+        // The entry goes next: its name moves (which cannot fail) rather than copies.
+        if (IsEmptyStorage(opened.storage.Get())) pending = std::move(opened.name);
         slot.opened.pop_back();
     }
     if (!pending.empty() && parent) result = parent->DestroyElement(pending.c_str());
@@ -62,8 +63,6 @@ HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* pa
 HRESULT StorageChain::OpenPath(const CString& key, bool create) {
     StoragePath& old = slots_[active_];
     StoragePath& next = slots_[1 - active_];
-    old.stream.Reset();
-    next.stream.Reset();
     next.opened.clear();
     SplitKey(key, next);
 
@@ -72,7 +71,9 @@ HRESULT StorageChain::OpenPath(const CString& key, bool create) {
     while (shared < old.opened.size() && shared < next.names.size() && old.opened[shared]->name == next.names[shared]) {
         ++shared;
     }
-    IStorage* parent = shared ? old.opened[shared - 1]->storage.Get() : root_;
+    IStorage* parent = shared ? old.opened[shared - 1]->storage.Get() : root_.Get();
+    // Room for every storage of the key first, so that no move below can fail halfway.
+    next.opened.reserve(next.names.size());
     for (size_t i = 0; i < shared; ++i) next.opened.push_back(std::move(old.opened[i]));
     next.current = parent;
 
@@ -100,18 +101,4 @@ HRESULT StorageChain::OpenPath(const CString& key, bool create) {
         result = hr;
     }
     return result;
-}
-
-void StorageChain::Close() noexcept {
-    StoragePath& slot = slots_[active_];
-    slot.stream.Reset();
-    slot.current = nullptr;
-    try {
-        CloseFrom(slot, 0, root_);
-    } catch (...) {
-        // Only the copy of a storage name can throw; the storages are released regardless.
-    }
-    slot.opened.clear();
-    slot.names.clear();
-    slot.leafName.clear();
 }

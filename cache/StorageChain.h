@@ -1,8 +1,9 @@
 #pragma once
-// StorageChain: the storages open along the path of the current element key.
-// A key longer than 30 code units is split into nested storages; consecutive
-// keys that share leading storages share them open. A storage left without
-// elements is destroyed when the chain moves away from it or closes.
+// StorageChain: the open compound file and the storages open along the path of
+// the current element key. A key longer than 30 code units is split into nested
+// storages; consecutive keys that share leading storages share them open. A
+// storage left without elements is destroyed when the chain moves away from it
+// or closes.
 #include <objbase.h>
 
 #include <memory>
@@ -21,7 +22,6 @@ struct StoragePath {
     CString leafName;            // name of the stream
     std::vector<std::unique_ptr<OpenedStorage>> opened;
     IStorage* current = nullptr;  // innermost opened storage, or the root
-    ComPtr<IStream> stream;
 };
 
 // Fills slot's names and leaf name from key: each 30 code units before the last
@@ -33,10 +33,12 @@ HRESULT MapStorageResult(HRESULT hr) noexcept;
 
 class StorageChain {
 public:
-    explicit StorageChain(IStorage* root) noexcept : root_(root) {}
+    // Takes over the root storage of the open file; the chain is the file's one owner.
+    explicit StorageChain(ComPtr<IStorage> root) noexcept : root_(std::move(root)) {}
     StorageChain(const StorageChain&) = delete;
     StorageChain& operator=(const StorageChain&) = delete;
-    ~StorageChain() { Close(); }
+    // Closes the storages (removing empty ones), then the file.
+    ~StorageChain() { CloseFrom(Active(), 0, root_.Get()); }
 
     // Opens the storages of key (creating missing ones when create is set) and
     // makes the active slot describe it. Non-negative on success.
@@ -45,16 +47,15 @@ public:
     // Releases slot's opened storages from the innermost back to position,
     // destroying those left empty; parent is the storage that holds
     // slot.opened[position] (the root for position 0).
-    HRESULT CloseFrom(StoragePath& slot, size_t position, IStorage* parent);
+    HRESULT CloseFrom(StoragePath& slot, size_t position, IStorage* parent) noexcept;
 
-    // Releases the stream and every storage, removing empty ones.
-    void Close() noexcept;
+    // Commits the root storage (direct mode: makes what was opened or written visible).
+    HRESULT Commit() noexcept { return root_->Commit(STGC_DEFAULT); }
 
     StoragePath& Active() noexcept { return slots_[active_]; }
-    IStorage* Root() const noexcept { return root_; }
 
 private:
-    IStorage* root_;  // owned by the cache file
+    ComPtr<IStorage> root_;  // declared first: released after every storage in the slots
     int active_ = 0;
     StoragePath slots_[2];
 };

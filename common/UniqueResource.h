@@ -58,3 +58,52 @@ public:
     UniqueVariant& operator=(const UniqueVariant&) = delete;
     ~UniqueVariant() { VariantClear(this); }
 };
+
+// ---- Owners for the cache session, the settings and the test tools ----------
+#include <rpc.h>
+#include <shlobj.h>
+
+namespace unique_detail {
+inline void ReleaseMutexValue(HANDLE h) noexcept { ReleaseMutex(h); }
+inline void FreeRpcString(RPC_WSTR s) noexcept { RpcStringFreeW(&s); }
+// Item lists of the shell come from, and go back to, the shell's allocator.
+inline void FreeItemIdList(LPITEMIDLIST items) noexcept {
+    IMalloc* shellMalloc = nullptr;
+    if (SUCCEEDED(SHGetMalloc(&shellMalloc)) && shellMalloc) {
+        shellMalloc->Free(items);
+        shellMalloc->Release();
+    }
+}
+}  // namespace unique_detail
+
+// Ownership of a mutex this thread waited for: ReleaseMutex when it goes. The
+// handle itself belongs to a UniqueHandle that must outlive this owner.
+using UniqueMutexOwnership = UniqueResource<HANDLE, unique_detail::ReleaseMutexValue>;
+using UniqueRpcWstr = UniqueResource<RPC_WSTR, unique_detail::FreeRpcString>;
+using UniqueItemIdList = UniqueResource<LPITEMIDLIST, unique_detail::FreeItemIdList>;
+
+// A file handle: CreateFileW reports failure as INVALID_HANDLE_VALUE, not null,
+// which no template argument can spell, hence a class of its own.
+class UniqueFileHandle {
+public:
+    UniqueFileHandle() noexcept = default;
+    explicit UniqueFileHandle(HANDLE value) noexcept : value_(value) {}
+    UniqueFileHandle(UniqueFileHandle&& other) noexcept : value_(std::exchange(other.value_, INVALID_HANDLE_VALUE)) {}
+    UniqueFileHandle& operator=(UniqueFileHandle&& other) noexcept {
+        if (this != &other) Reset(std::exchange(other.value_, INVALID_HANDLE_VALUE));
+        return *this;
+    }
+    UniqueFileHandle(const UniqueFileHandle&) = delete;
+    UniqueFileHandle& operator=(const UniqueFileHandle&) = delete;
+    ~UniqueFileHandle() { Reset(); }
+
+    HANDLE Get() const noexcept { return value_; }
+    explicit operator bool() const noexcept { return value_ != INVALID_HANDLE_VALUE; }
+    void Reset(HANDLE value = INVALID_HANDLE_VALUE) noexcept {
+        HANDLE old = std::exchange(value_, value);
+        if (old != INVALID_HANDLE_VALUE) CloseHandle(old);
+    }
+
+private:
+    HANDLE value_ = INVALID_HANDLE_VALUE;
+};

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <optional>
 #include <thread>
 
 #include "cache/ItemCacheFile.h"
@@ -30,6 +31,20 @@ void SignalEvent(const std::wstring& name) {
 bool WaitEvent(const std::wstring& name, DWORD ms) {
     UniqueHandle event(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()));
     return event && WaitForSingleObject(event.Get(), ms) == WAIT_OBJECT_0;
+}
+
+// Whether some owner holds the cache mutex, asked from a thread of its own (the
+// caller's thread could take a mutex it owns again).
+bool CacheMutexIsHeld() {
+    bool held = false;
+    std::thread([&held] {
+        UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kItemCacheMutexName));
+        if (!mutex) return;
+        const DWORD wait = WaitForSingleObject(mutex.Get(), 0);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED) ReleaseMutex(mutex.Get());
+        held = wait == WAIT_TIMEOUT;
+    }).join();
+    return held;
 }
 
 // args: vault GUID, "held" event, "release" event.
@@ -130,7 +145,9 @@ TEST_F(CacheLock, FileHeldOpenByAnotherProcessFailsWithoutWaiting) {
     {
         RefPtr<CItemCacheFile> file(new CItemCacheFile(VaultId()));
         ItemCacheLock lock(file, 3);
-        EXPECT_EQ(lock.OpenResult(), ITEM_E_CACHEREAD);
+        std::optional<StorageChain> chain;
+        EXPECT_EQ(file->Open(3, chain), ITEM_E_CACHEREAD);
+        EXPECT_FALSE(chain.has_value());
         std::int32_t kind = 0;
         EXPECT_EQ(file->LookupItem(lock, L"Bracket.<item>", kind), ITEM_E_CACHEREAD);
     }
@@ -143,12 +160,13 @@ TEST_F(CacheLock, LocksOnThreadsOfOneProcessExcludeEachOther) {
     {
         RefPtr<CItemCacheFile> file(new CItemCacheFile(VaultId()));
         ItemCacheLock lock(file, 3);
-        EXPECT_TRUE(lock.HoldsMutex());
+        EXPECT_TRUE(CacheMutexIsHeld());
         StartReader();
         EXPECT_FALSE(WaitReader(300));
     }
     ASSERT_TRUE(WaitReader(kPatienceMs));
     EXPECT_EQ(readResult_.load(), S_OK);
+    EXPECT_FALSE(CacheMutexIsHeld()) << "every lock gave the mutex back";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
@@ -303,7 +304,8 @@ TEST_F(ItemCache, CacheHeldOpenElsewhereReadsAsNotOpen) {
 
     auto file = NewFile();
     ItemCacheLock lock(file, 3);
-    EXPECT_EQ(lock.OpenResult(), ITEM_E_CACHEREAD);
+    std::optional<StorageChain> chain;
+    EXPECT_EQ(file->Open(3, chain), ITEM_E_CACHEREAD);
     RefPtr<ItemObject> item;
     Children children;
     std::int32_t kind = 0;
