@@ -4,9 +4,8 @@
 
 #include <atomic>
 
-#include "common/ComPtr.h"
-#include "common/UniqueResource.h"
 #include "common/Environment.h"
+#include "common/UniqueResource.h"
 #include "settings/SettingsLight.h"
 
 namespace {
@@ -38,12 +37,9 @@ bool GetSpecialFolder(int csidl, CString& out) {
     if (auto getPath = SpecialFolderEntryPoint()) {
         if (!getPath(nullptr, buffer, csidl, TRUE)) return false;
     } else {
-        LPITEMIDLIST items = nullptr;
-        if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, &items))) return false;
-        const BOOL converted = SHGetPathFromIDListW(items, buffer);
-        ComPtr<IMalloc> shellMalloc;
-        if (SUCCEEDED(SHGetMalloc(shellMalloc.Put()))) shellMalloc->Free(items);
-        if (!converted) return false;
+        UniqueItemIdList items;
+        if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, items.Put()))) return false;
+        if (!SHGetPathFromIDListW(items.Get(), buffer)) return false;
     }
     out = buffer;
     return true;

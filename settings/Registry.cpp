@@ -5,34 +5,27 @@
 bool Registry::Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
     Close();
     HKEY key = nullptr;
-    lastStatus_ = RegOpenKeyExW(parent, subkey, 0, access, &key);
-    if (lastStatus_ != ERROR_SUCCESS) return false;
-    key_ = key;
+    if (RegOpenKeyExW(parent, subkey, 0, access, &key) != ERROR_SUCCESS) return false;
+    key_.Reset(key);
     return true;
 }
 
 bool Registry::Create(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
     Close();
     HKEY key = nullptr;
-    lastStatus_ = RegCreateKeyExW(parent, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr);
-    if (lastStatus_ != ERROR_SUCCESS) return false;
-    key_ = key;
-    return true;
-}
-
-void Registry::Close() noexcept {
-    if (key_) {
-        lastStatus_ = RegCloseKey(key_);
-        key_ = nullptr;
+    if (RegCreateKeyExW(parent, subkey, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
     }
+    key_.Reset(key);
+    return true;
 }
 
 bool Registry::QueryTypeAndSize(const wchar_t* valueName, DWORD& type, DWORD& size) noexcept {
     type = REG_NONE;
     size = 0;
     if (!key_) return false;
-    lastStatus_ = RegQueryValueExW(key_, valueName, nullptr, &type, nullptr, &size);
-    return lastStatus_ == ERROR_SUCCESS;
+    return RegQueryValueExW(key_.Get(), valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
 }
 
 bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size) {
@@ -43,8 +36,7 @@ bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, 
     // byte count; the buffer is zeroed, so that terminator is already in place.
     std::vector<BYTE> buffer(static_cast<size_t>(size) + ((size & 1) ? 3 : 2), 0);
     DWORD returned = size;
-    lastStatus_ = RegQueryValueExW(key_, valueName, nullptr, &type, buffer.data(), &returned);
-    if (lastStatus_ != ERROR_SUCCESS) return false;
+    if (RegQueryValueExW(key_.Get(), valueName, nullptr, &type, buffer.data(), &returned) != ERROR_SUCCESS) return false;
     if (type != REG_SZ && type != REG_EXPAND_SZ) return false;  // changed between the two steps
     size = returned;
 
@@ -80,12 +72,11 @@ bool Registry::ReadString(const wchar_t* valueName, CString& out) {
 bool Registry::WriteString(const wchar_t* valueName, const CString& value) noexcept {
     if (!key_) return false;
     const DWORD bytes = static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t));
-    lastStatus_ = RegSetValueExW(key_, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes);
-    return lastStatus_ == ERROR_SUCCESS;
+    return RegSetValueExW(key_.Get(), valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()), bytes) ==
+           ERROR_SUCCESS;
 }
 
 bool Registry::HasShellRoot() noexcept {
     if (!key_) return false;
-    lastStatus_ = RegQueryValueExW(key_, L"ShellRoot", nullptr, nullptr, nullptr, nullptr);
-    return lastStatus_ == ERROR_SUCCESS;
+    return RegQueryValueExW(key_.Get(), L"ShellRoot", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }

@@ -1,21 +1,21 @@
 #pragma once
-// Registry: one open registry key and the status of the last call made through it.
+// Registry: one open registry key and the reads and writes made through it.
 #include <windows.h>
 
 #include "common/CString.h"
+#include "common/UniqueResource.h"
 
 class Registry {
 public:
     Registry() noexcept = default;
     Registry(const Registry&) = delete;
     Registry& operator=(const Registry&) = delete;
-    virtual ~Registry() { Close(); }
 
     // Closes the held key, then opens parent\subkey; never creates it.
     bool Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
     // Creates or opens parent\subkey (non-volatile, default security).
     bool Create(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
-    void Close() noexcept;
+    void Close() noexcept { key_.Reset(); }
 
     // Second step of a string read: the type and byte size come from the first
     // step (QueryTypeAndSize). out changes only on success.
@@ -29,11 +29,9 @@ public:
 
     bool HasShellRoot() noexcept;
 
-    HKEY Key() const noexcept { return key_; }
-    bool IsOpen() const noexcept { return key_ != nullptr; }
-    LONG LastStatus() const noexcept { return lastStatus_; }
+    HKEY Key() const noexcept { return key_.Get(); }
+    bool IsOpen() const noexcept { return static_cast<bool>(key_); }
 
 private:
-    HKEY key_ = nullptr;
-    LONG lastStatus_ = ERROR_SUCCESS;
+    UniqueHKey key_;
 };

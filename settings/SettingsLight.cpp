@@ -2,10 +2,6 @@
 
 #include "settings/AppKey.h"
 
-// The strings go first, then the keys in the reverse of their order: members are
-// destroyed in reverse declaration order.
-SettingsLight::~SettingsLight() = default;
-
 Registry* SettingsLight::MachineKey() noexcept {
     if (machineKey_.IsOpen()) return &machineKey_;
     return machineKey_.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ) ? &machineKey_ : nullptr;

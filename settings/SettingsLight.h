@@ -14,7 +14,9 @@ public:
     SettingsLight() = default;
     SettingsLight(const SettingsLight&) = delete;
     SettingsLight& operator=(const SettingsLight&) = delete;
-    virtual ~SettingsLight();
+    // The strings go first, then the keys in the reverse of their order: members
+    // are destroyed in reverse declaration order.
+    ~SettingsLight() = default;
 
     // HKLM application key, read only, default registry view; null on failure.
     Registry* MachineKey() noexcept;
@@ -23,7 +25,6 @@ public:
 
     // A folder (ending in a backslash), a file, or the empty string.
     CString GetPath(PathKind kind);
-    CString GetPath(std::uint32_t kind) { return GetPath(static_cast<PathKind>(kind)); }
 
     // The language code of the product's resources.
     CString GetLanguage();

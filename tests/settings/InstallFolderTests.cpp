@@ -138,11 +138,11 @@ TEST_F(InstallFolders, FolderValuesInEveryFormAndTheirFallbacks) {
 TEST_F(InstallFolders, ValuesWithoutAKindAnswerAsLocationAndOutOfRangeValuesGiveNothing) {
     SetMachine(L"Location", L"C:\\Prog");
     SettingsLight settings;
-    EXPECT_EQ(settings.GetPath(2u), L"C:\\Prog\\");
-    EXPECT_EQ(settings.GetPath(5u), L"C:\\Prog\\");
-    EXPECT_EQ(settings.GetPath(0u), L"C:\\Prog\\");
+    EXPECT_EQ(settings.GetPath(static_cast<PathKind>(2u)), L"C:\\Prog\\");
+    EXPECT_EQ(settings.GetPath(static_cast<PathKind>(5u)), L"C:\\Prog\\");
+    EXPECT_EQ(settings.GetPath(static_cast<PathKind>(0u)), L"C:\\Prog\\");
     for (std::uint32_t value : {17u, 18u, 0x7fffffffu, 0x80000000u, 0xffffffffu}) {
-        EXPECT_EQ(settings.GetPath(value), L"") << value;
+        EXPECT_EQ(settings.GetPath(static_cast<PathKind>(value)), L"") << value;
     }
 }
 
