@@ -8,7 +8,6 @@
 
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
-#include "cache/ItemKeys.h"
 #include "common/HostResults.h"
 #include "settings/SettingsLight.h"
 #include "tests/support/CacheFixture.h"
@@ -114,12 +113,12 @@ TEST_F(ItemCache, ShortAndOldRecords) {
     writer.WriteItem(L"Old.<item>", oldRecord);
     oldRecord.recordVersion = -5;
     writer.WriteItem(L"Negative.<item>", oldRecord);
-    writer.WriteStream(ItemKey(L"Empty.<item>"), {});
+    writer.WriteStream(StoredItemKey(L"Empty.<item>"), {});
     StoredRecord full;
     full.name = L"Cut";
     Bytes cut = full.Serialize();
     cut.resize(cut.size() - 2);
-    writer.WriteStream(ItemKey(L"Cut.<item>"), cut);
+    writer.WriteStream(StoredItemKey(L"Cut.<item>"), cut);
     writer.Close();
 
     RefPtr<ItemObject> item;
@@ -187,12 +186,12 @@ TEST_F(ItemCache, ChildrenListsInStoredOrder) {
     writer.WriteChildren(L"None.<item>", {});
     StoredRecord v0;
     v0.recordVersion = 0;
-    writer.WriteStream(ChildrenKey(L"Defaults.<item>"), ChildrenStream({v0, v0}));
+    writer.WriteStream(StoredChildrenKey(L"Defaults.<item>"), ChildrenStream({v0, v0}));
     Bytes cutInThird = ChildrenStream({a, b, a});
     cutInThird.resize(cutInThird.size() - 10);
-    writer.WriteStream(ChildrenKey(L"Cut.<item>"), cutInThird);
-    writer.WriteStream(ChildrenKey(L"Boast.<item>"), ChildrenStream({a, b}, 4000000000u));
-    writer.WriteStream(ChildrenKey(L"Stub.<item>"), Bytes{1, 2, 3, 4, 5});
+    writer.WriteStream(StoredChildrenKey(L"Cut.<item>"), cutInThird);
+    writer.WriteStream(StoredChildrenKey(L"Boast.<item>"), ChildrenStream({a, b}, 4000000000u));
+    writer.WriteStream(StoredChildrenKey(L"Stub.<item>"), Bytes{1, 2, 3, 4, 5});
     writer.WriteItem(L"Lonely.<item>", a);
     writer.Close();
 
@@ -277,7 +276,7 @@ TEST_F(ItemCache, LongKeysAndReservedCharactersRoundTrip) {
 
 TEST_F(ItemCache, EmptyStorageOnTheWayToAMissingStreamIsRemoved) {
     const std::wstring fileName = std::wstring(45, L'q') + L".<item>";
-    const std::wstring key = ItemKey(fileName);
+    const std::wstring key = StoredItemKey(fileName);
     {
         CacheWriter writer(CachePath());
         writer.CreateStorages(key);

@@ -3,6 +3,7 @@
 
 #include "cache/ItemKeys.h"
 #include "cache/StorageChain.h"
+#include "tools/cachewriter/CacheWriter.h"
 
 namespace {
 
@@ -27,6 +28,9 @@ TEST(ItemKeys, KeysDropTheExtensionAndEscapeReservedCharacters) {
     for (const Case& c : cases) {
         EXPECT_EQ(ItemKey(c.fileName), c.itemKey) << std::wstring(c.fileName).c_str();
         EXPECT_EQ(ChildrenKey(c.fileName), c.childrenKey);
+        // The test cache writer spells keys on its own; both follow the same rule.
+        EXPECT_EQ(StoredItemKey(c.fileName), c.itemKey);
+        EXPECT_EQ(StoredChildrenKey(c.fileName), c.childrenKey);
     }
 }
 
@@ -42,6 +46,9 @@ TEST(SplitKey, LongKeysNestStoragesOfThirtyCodeUnits) {
         for (size_t i = 0; i < length; ++i) key += static_cast<wchar_t>(L'a' + i % 26);
         StoragePath path;
         SplitKey(key, path);
+        std::vector<std::wstring> elements = path.names;
+        elements.push_back(path.leafName);
+        EXPECT_EQ(ElementNames(key), elements) << "the test cache writer splits the same way";
         struct {
             std::wstring key;
             std::vector<std::wstring> names;

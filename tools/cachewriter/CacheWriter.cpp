@@ -5,8 +5,7 @@
 #include <string>
 #include <stdexcept>
 
-#include "cache/ItemKeys.h"
-#include "cache/StorageChain.h"
+#include "common/UniqueResource.h"
 
 namespace {
 
@@ -29,6 +28,33 @@ void Check(HRESULT hr, const char* what) {
         snprintf(code, sizeof(code), "0x%08lX", static_cast<unsigned long>(hr));
         throw std::runtime_error(std::string(what) + ": " + code);
     }
+}
+
+// Spelled out here from the stored layout, independently of the plug-in's own
+// code, so that a fault in the plug-in's names shows as a missing item.
+std::wstring StoredKey(const std::wstring& fileName, wchar_t suffix) {
+    static const struct {
+        wchar_t character;
+        const wchar_t* escape;
+    } kEscapes[] = {
+        {L'/', L"%00"},  {L'%', L"%01"},  {L'*', L"%02"},  {L':', L"%03"}, {L'|', L"%04"}, {L'!', L"%05"},
+        {L'\n', L"%06"}, {L'\r', L"%07"}, {L'\t', L"%08"}, {L'?', L"%09"}, {L'"', L"%10"},
+    };
+    // The extension ".<item>" is 7 code units; a shorter name leaves nothing.
+    const std::wstring base = fileName.size() > 7 ? fileName.substr(0, fileName.size() - 7) : std::wstring();
+    std::wstring key;
+    for (wchar_t c : base + suffix) {
+        const wchar_t* escape = nullptr;
+        for (const auto& e : kEscapes) {
+            if (e.character == c) escape = e.escape;
+        }
+        if (escape) {
+            key += escape;
+        } else {
+            key += c;
+        }
+    }
+    return key;
 }
 
 }  // namespace
@@ -66,11 +92,19 @@ Bytes ChildrenStream(const std::vector<StoredRecord>& children, std::optional<st
     return out;
 }
 
+std::wstring StoredItemKey(const std::wstring& fileName) { return StoredKey(fileName, L'I'); }
+std::wstring StoredChildrenKey(const std::wstring& fileName) { return StoredKey(fileName, L'C'); }
+
 std::vector<std::wstring> ElementNames(const std::wstring& key) {
-    StoragePath slot;
-    SplitKey(key, slot);
-    std::vector<std::wstring> names = slot.names;
-    names.push_back(slot.leafName);
+    // Storages of 30 code units and "F" while more than 30 remain; the last 1 to
+    // 30 (none for an empty key) and "S" name the stream.
+    std::vector<std::wstring> names;
+    std::wstring rest = key;
+    while (rest.size() > 30) {
+        names.push_back(rest.substr(0, 30) + L"F");
+        rest.erase(0, 30);
+    }
+    names.push_back(rest + L"S");
     return names;
 }
 
@@ -133,11 +167,11 @@ void CacheWriter::CreateStorages(const std::wstring& key) {
 }
 
 void CacheWriter::WriteItem(const std::wstring& fileName, const StoredRecord& record) {
-    WriteStream(ItemKey(fileName), record.Serialize());
+    WriteStream(StoredItemKey(fileName), record.Serialize());
 }
 
 void CacheWriter::WriteChildren(const std::wstring& fileName, const std::vector<StoredRecord>& children) {
-    WriteStream(ChildrenKey(fileName), ChildrenStream(children));
+    WriteStream(StoredChildrenKey(fileName), ChildrenStream(children));
 }
 
 bool ReadStreamAt(IStorage* root, const std::vector<std::wstring>& names, Bytes& out) {
@@ -172,8 +206,8 @@ std::vector<std::wstring> ElementsOf(IStorage* storage) {
     if (FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return names;
     STATSTG stat{};
     while (elements->Next(1, &stat, nullptr) == S_OK) {
+        const UniqueCoTaskMem name(stat.pwcsName);
         names.push_back(stat.pwcsName);
-        CoTaskMemFree(stat.pwcsName);
     }
     return names;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // Writes item caches for tests, byte for byte in the stored layout and under the
-// element names the item keys and the split rule give. The plug-in itself never
-// writes item data.
+// element names the item keys and the split rule give, both spelled here from
+// the rules rather than taken from the plug-in. The plug-in itself never writes
+// item data.
 #include <objbase.h>
 
 #include <cstdint>
@@ -57,6 +58,10 @@ private:
     ComPtr<IStorage> root_;
 };
 
+// The element keys of an item's record and children streams, formed from its
+// file name: the extension goes, "I" or "C" is added, reserved characters escaped.
+std::wstring StoredItemKey(const std::wstring& fileName);
+std::wstring StoredChildrenKey(const std::wstring& fileName);
 // Element names of a key: storage names, then the stream name.
 std::vector<std::wstring> ElementNames(const std::wstring& key);
 
