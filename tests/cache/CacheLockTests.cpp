@@ -10,7 +10,7 @@
 #include "common/HostResults.h"
 #include "common/UniqueResource.h"
 #include "tests/support/CacheFixture.h"
-#include "tests/support/TestMain.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/VaultFixture.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "common/UniqueResource.h"
 #include "tests/module/PluginDll.h"
 #include "tests/support/RegistrySnapshot.h"
+#include "tests/support/VtableCall.h"
 
 namespace {
 

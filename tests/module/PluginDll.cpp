@@ -35,8 +35,3 @@ long PluginDll::LockCount(IClassFactory* held) const {
     for (long i = 0; i < count; ++i) held->LockServer(TRUE);
     return count;
 }
-
-HRESULT CallSlot(void* iface, int slot) {
-    using Method = HRESULT(STDMETHODCALLTYPE*)(void*);
-    return reinterpret_cast<Method>((*static_cast<void***>(iface))[slot])(iface);
-}

@@ -29,6 +29,3 @@ private:
     HRESULT(STDAPICALLTYPE* getClassObject_)(REFCLSID, REFIID, void**) = nullptr;
     HRESULT(STDAPICALLTYPE* canUnloadNow_)() = nullptr;
 };
-
-// Calls vtable slot `slot` of an interface pointer with no arguments.
-HRESULT CallSlot(void* iface, int slot);

@@ -10,7 +10,7 @@
 #include "tests/module/PluginDll.h"
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/TestMain.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/VaultFixture.h"
 
 namespace {

@@ -1,6 +1,5 @@
-#include "tests/support/TestMain.h"
+#include "tests/support/ChildProcess.h"
 
-#include <gtest/gtest.h>
 #include <objbase.h>
 
 #include <map>
@@ -30,36 +29,32 @@ ChildProcess::ChildProcess(const std::wstring& mode, const std::vector<std::wstr
     if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
         throw std::runtime_error("cannot start child process");
     }
-    CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    const UniqueHandle thread(info.hThread);
+    process_.Reset(info.hProcess);
 }
 
 ChildProcess::~ChildProcess() {
-    if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 99);
-    CloseHandle(process_);
+    if (WaitForSingleObject(process_.Get(), 0) == WAIT_TIMEOUT) TerminateProcess(process_.Get(), 99);
 }
 
-bool ChildProcess::Wait(DWORD timeoutMs) { return WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0; }
+bool ChildProcess::Wait(DWORD timeoutMs) { return WaitForSingleObject(process_.Get(), timeoutMs) == WAIT_OBJECT_0; }
 
 DWORD ChildProcess::ExitCode() const {
     DWORD code = 0;
-    GetExitCodeProcess(process_, &code);
+    GetExitCodeProcess(process_.Get(), &code);
     return code;
 }
 
-int wmain(int argc, wchar_t** argv) {
-    if (argc >= 3 && std::wstring(argv[1]) == L"--child") {
-        auto it = ChildModes().find(argv[2]);
-        if (it == ChildModes().end()) return 98;
-        std::vector<std::wstring> args(argv + 3, argv + argc);
-        CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        const int code = it->second(args);
-        CoUninitialize();
-        return code;
+bool RunChildModeIfAsked(int argc, wchar_t** argv, int& exitCode) {
+    if (argc < 3 || std::wstring(argv[1]) != L"--child") return false;
+    auto it = ChildModes().find(argv[2]);
+    if (it == ChildModes().end()) {
+        exitCode = 98;
+        return true;
     }
-    testing::InitGoogleTest(&argc, argv);
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const int result = RUN_ALL_TESTS();
+    std::vector<std::wstring> args(argv + 3, argv + argc);
+    CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    exitCode = it->second(args);
     CoUninitialize();
-    return result;
+    return true;
 }

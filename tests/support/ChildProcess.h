@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/UniqueResource.h"
+
 using ChildModeFn = int (*)(const std::vector<std::wstring>& args);
 
 struct ChildModeRegistration {
@@ -28,8 +30,12 @@ public:
     // Waits up to timeoutMs; true when the process ended in that time.
     bool Wait(DWORD timeoutMs);
     DWORD ExitCode() const;
-    HANDLE Handle() const { return process_; }
+    HANDLE Handle() const { return process_.Get(); }
 
 private:
-    HANDLE process_ = nullptr;
+    UniqueHandle process_;
 };
+
+// When the command line asks for a child mode (--child NAME ARGS...), runs it
+// and stores its exit code; false for an ordinary test run.
+bool RunChildModeIfAsked(int argc, wchar_t** argv, int& exitCode);

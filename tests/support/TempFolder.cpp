@@ -26,11 +26,9 @@ TempFolder::~TempFolder() {
 
 void WriteFileBytes(const std::wstring& path, const void* data, size_t size) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Get() == INVALID_HANDLE_VALUE) {
-        (void)file.Release();
-        throw std::runtime_error("cannot create file");
-    }
+    UniqueFileHandle file(
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) throw std::runtime_error("cannot create file");
     DWORD written = 0;
     if (size && (!WriteFile(file.Get(), data, static_cast<DWORD>(size), &written, nullptr) || written != size)) {
         throw std::runtime_error("cannot write file");

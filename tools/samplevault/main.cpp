@@ -11,6 +11,7 @@
 
 #include "cache/ItemCacheFile.h"
 #include "cache/RefPtr.h"
+#include "common/UniqueResource.h"
 #include "settings/AppKey.h"
 #include "tools/cachewriter/CacheWriter.h"
 
@@ -21,14 +22,12 @@ constexpr wchar_t kViewId[] = L"{5EED0002-2222-4333-8444-555555555555}";
 constexpr wchar_t kViewName[] = L"Sample";
 
 bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+    UniqueHKey key;
+    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
         return false;
     }
-    const LONG status = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-    return status == ERROR_SUCCESS;
+    return RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
 StoredRecord Record(const wchar_t* name, const wchar_t* path, std::int32_t itemType, std::int32_t linkType,
