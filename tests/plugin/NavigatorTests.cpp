@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "common/ComPtr.h"
 #include "common/HostResults.h"
@@ -13,6 +14,7 @@
 #include "plugin/ReferenceRecord.h"
 #include "tests/support/CacheFixture.h"
 #include "tests/support/MallocSpy.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/VaultFixture.h"
 #include "tests/support/VtableCall.h"
 
@@ -168,6 +170,46 @@ TEST_F(Navigator, EmptyAndMissingChildrenLists) {
     EXPECT_EQ(listing.hr, S_OK);
     EXPECT_EQ(listing.count, 0);
     EXPECT_EQ(listing.records, kUntouched);
+}
+
+// Without any per-user data folder there is no place for the cache: the request
+// fails as a cache failure and nothing is created, least of all in the folder
+// the host happens to run in.
+TEST_F(Navigator, WithoutADataFolderNothingIsCreatedAnywhere) {
+    {
+        CacheWriter writer(CachePath());
+        writer.WriteItem(L"Bracket.<item>", StoredRecord{});
+        writer.WriteChildren(L"Bracket.<item>", {Child(L"Part", 1, 4)});
+    }
+    ComPtr<IPlxFileNavigator> navigator;
+    ASSERT_EQ(Create(ItemPath(L"Bracket.<item>"), navigator), S_OK);
+
+    const std::wstring shellFolders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+    RegistrySnapshot savedShellFolders{{{HKEY_CURRENT_USER, shellFolders, 0}}};
+    // A folder below a file can be neither found nor created.
+    WriteFileBytes(temp_ / L"file", "x", 1);
+    for (const wchar_t* name : {L"Local AppData", L"AppData"}) {
+        SetRegistryString(HKEY_CURRENT_USER, shellFolders, name, temp_ / (std::wstring(L"file\\") + name));
+    }
+    ScopedEnvironmentVariable noAppData(L"APPDATA", nullptr);
+    const std::wstring hostFolder = temp_ / L"HostFolder";
+    CreateDirectoryW(hostFolder.c_str(), nullptr);
+    {
+        ScopedCurrentDirectory inHostFolder(hostFolder);
+        IPlxFileNavigator* sentinel = reinterpret_cast<IPlxFileNavigator*>(0x5678);
+        UniqueBstr path(SysAllocString(ItemPath(L"Bracket.<item>").c_str()));
+        EXPECT_EQ(CallSlot(format_.Get(), kCreateNavigator, path.Get(), LONG{0}, &sentinel), ITEM_E_CACHEREAD);
+        EXPECT_EQ(sentinel, reinterpret_cast<IPlxFileNavigator*>(0x5678));
+
+        // An unreadable list is no error for the host: no references.
+        const Listing listing = List(navigator.Get());
+        EXPECT_EQ(listing.hr, S_OK);
+        EXPECT_EQ(listing.count, 0);
+        EXPECT_EQ(listing.records, kUntouched);
+    }
+    EXPECT_TRUE(std::filesystem::is_empty(hostFolder)) << "nothing in the current directory";
+    EXPECT_EQ(std::vector<std::filesystem::path>(std::filesystem::directory_iterator(temp_.Path()), {}).size(), 3u)
+        << "the view root, the file and the host folder, nothing else";
 }
 
 TEST_F(Navigator, PathsThatAreNoItemPaths) {

@@ -2,12 +2,12 @@
 // files and the process environment.
 #include <gtest/gtest.h>
 
-#include <optional>
 #include <vector>
 
 #include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 #include "tests/support/RegistrySnapshot.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/VaultFixture.h"
 
@@ -19,27 +19,6 @@ constexpr REGSAM k32 = KEY_WOW64_32KEY;
 constexpr REGSAM k64 = KEY_WOW64_64KEY;
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Sets an environment variable for one test and puts the old value back.
-class ScopedEnvironmentVariable {
-public:
-    ScopedEnvironmentVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
-        const DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
-        if (needed) {
-            std::wstring saved(needed, L'\0');
-            saved.resize(GetEnvironmentVariableW(name, saved.data(), needed));
-            saved_ = saved;
-        }
-        SetEnvironmentVariableW(name, value);
-    }
-    ScopedEnvironmentVariable(const ScopedEnvironmentVariable&) = delete;
-    ScopedEnvironmentVariable& operator=(const ScopedEnvironmentVariable&) = delete;
-    ~ScopedEnvironmentVariable() { SetEnvironmentVariableW(name_, saved_ ? saved_->c_str() : nullptr); }
-
-private:
-    const wchar_t* name_;
-    std::optional<std::wstring> saved_;
-};
 
 class InstallFolders : public testing::Test {
 protected:
