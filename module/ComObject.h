@@ -85,10 +85,7 @@ ULONG ReleaseReference(typename ThreadModel::Count& count, Object* object) noexc
 template <class T>
 class ComObject final : public T {
 public:
-    template <class... Args>
-    explicit ComObject(Args&&... args) : T(static_cast<Args&&>(args)...) {
-        Module().AddLock();
-    }
+    ComObject() noexcept { Module().AddLock(); }
     ~ComObject() { Module().ReleaseLock(); }
 
     // A new instance with reference count 0 whose FinalConstruct succeeded.
@@ -106,8 +103,11 @@ public:
     }
     CATCH_RETURN()
 
+    // nothrow: InterfaceFor is noexcept
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return com_detail::QueryFrom<T>(*this, iid, out); }
+    // nothrow: counts only
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    // nothrow: destructors do not throw
     STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
 
 private:
@@ -119,8 +119,11 @@ template <class T>
 class ContainedObject final : public T {
 public:
     explicit ContainedObject(IUnknown* outer) noexcept : outer_(outer) {}
+    // nothrow: forwards to the outer object's COM method
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return outer_->QueryInterface(iid, out); }
+    // nothrow: forwards to the outer object's COM method
     STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+    // nothrow: forwards to the outer object's COM method
     STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
 
 private:
@@ -135,6 +138,7 @@ public:
 
     HRESULT FinalConstruct() noexcept { return contained_.FinalConstruct(); }
 
+    // nothrow: InterfaceFor is noexcept
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown)) {
@@ -144,10 +148,10 @@ public:
         }
         return com_detail::QueryFrom<T>(contained_, iid, out);
     }
+    // nothrow: counts only
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    // nothrow: destructors do not throw
     STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
-
-    T& Inner() noexcept { return contained_; }
 
 private:
     typename T::ThreadModel::Count refCount_{0};

@@ -6,6 +6,7 @@
 #include "module/ItemPluginModule.h"
 #include "module/ObjectMap.h"
 
+// nothrow: the module and the class objects shut down noexcept
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
@@ -22,8 +23,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     return TRUE;
 }
 
+// nothrow: ClassObjectRegistry is noexcept
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     return ClassObjects().GetClassObject(clsid, iid, out);
 }
 
+// nothrow: reads a counter
 STDAPI DllCanUnloadNow() { return Module().LockCount() == 0 ? S_OK : S_FALSE; }
