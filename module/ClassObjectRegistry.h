@@ -37,8 +37,6 @@ public:
 
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept;
 
-    std::span<ObjectMapEntry> Entries() const noexcept { return map_; }
-
 private:
     HRESULT CachedClassObject(ObjectMapEntry& entry, IUnknown** classObject) noexcept;
 

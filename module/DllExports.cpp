@@ -7,13 +7,17 @@
 #include "module/ObjectMap.h"
 
 // nothrow: the module and the class objects shut down noexcept
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         return g_moduleInitFailed ? FALSE : TRUE;
     case DLL_PROCESS_DETACH:
-        // Reverse order of start-up: class objects first, then the termination
-        // callbacks (cached type information) with the module's lock.
+        // When the process is ending (reserved is set), the DLLs behind the cached
+        // class objects and type information may already be gone: releasing into
+        // them could crash the exit, and the process takes the memory anyway.
+        if (reserved) break;
+        // Unloaded by FreeLibrary: the reverse order of start-up, class objects
+        // first, then the termination callbacks (cached type information).
         ClassObjects().Term();
         Module().Term();
         break;
