@@ -18,6 +18,7 @@
 #include <atomic>
 #include <new>
 
+#include "common/ComPtr.h"
 #include "common/CriticalSection.h"
 #include "common/Result.h"
 #include "module/ItemPluginModule.h"
@@ -170,21 +171,15 @@ HRESULT CreateComInstance(IUnknown* outer, REFIID iid, void** out) noexcept try 
         if (!IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
         auto* aggregate = new (std::nothrow) AggregatedObject<T>(outer);
         if (!aggregate) return E_OUTOFMEMORY;
-        HRESULT hr = aggregate->FinalConstruct();
-        if (FAILED(hr)) {
+        if (const HRESULT hr = aggregate->FinalConstruct(); FAILED(hr)) {
             delete aggregate;
             return hr;
         }
-        aggregate->AddRef();
-        hr = aggregate->QueryInterface(iid, out);
-        aggregate->Release();
-        return hr;
+        // The owner's reference destroys the aggregate when the query fails.
+        return ComPtr<IUnknown>(aggregate)->QueryInterface(iid, out);
     }
     ComObject<T>* object = nullptr;
     RETURN_IF_FAILED(ComObject<T>::CreateInstance(&object));
-    object->AddRef();
-    const HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
+    return ComPtr<ComObject<T>>(object)->QueryInterface(iid, out);
 }
 CATCH_RETURN()
