@@ -47,9 +47,9 @@ HRESULT WriteRow(HKEY root, const Row& row, std::wstring_view modulePath) {
     if (!row.data) return S_OK;
     // The path goes in as it is: a quote in it is an ordinary character here.
     const std::wstring_view data = row.data == registration::kModulePath ? modulePath : std::wstring_view(row.data);
-    const size_t bytes = (data.size() + 1) * sizeof(wchar_t);
+    const CString text(data);  // with the terminating null that REG_SZ data carries
+    const size_t bytes = (text.size() + 1) * sizeof(wchar_t);
     RETURN_HR_IF(E_INVALIDARG, bytes > ULONG_MAX);
-    const CString text(data);  // RegSetValueExW needs the terminating null
     RETURN_IF_WIN32_ERROR(RegSetValueExW(key.Get(), row.valueName, 0, REG_SZ,
                                          reinterpret_cast<const BYTE*>(text.c_str()), static_cast<DWORD>(bytes)));
     return S_OK;
