@@ -86,7 +86,7 @@ ULONG ReleaseReference(typename ThreadModel::Count& count, Object* object) noexc
 template <class T>
 class ComObject final : public T {
 public:
-    ComObject() noexcept { Module().AddLock(); }
+    ComObject() { Module().AddLock(); }
     ~ComObject() { Module().ReleaseLock(); }
 
     // A new instance with reference count 0 whose FinalConstruct succeeded.
