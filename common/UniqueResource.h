@@ -107,3 +107,28 @@ public:
 private:
     HANDLE value_ = INVALID_HANDLE_VALUE;
 };
+
+// ---- Owners of type-library data --------------------------------------------
+
+// The attributes a type library lends out, handed back to it when they go. The
+// library must outlive the owner.
+class UniqueTypeLibAttr {
+public:
+    explicit UniqueTypeLibAttr(ITypeLib* library) noexcept : library_(library) {}
+    UniqueTypeLibAttr(const UniqueTypeLibAttr&) = delete;
+    UniqueTypeLibAttr& operator=(const UniqueTypeLibAttr&) = delete;
+    ~UniqueTypeLibAttr() { Reset(); }
+
+    const TLIBATTR* operator->() const noexcept { return attr_; }
+    void Reset() noexcept {
+        if (TLIBATTR* attr = std::exchange(attr_, nullptr)) library_->ReleaseTLibAttr(attr);
+    }
+    TLIBATTR** Put() noexcept {
+        Reset();
+        return &attr_;
+    }
+
+private:
+    ITypeLib* library_;
+    TLIBATTR* attr_ = nullptr;
+};

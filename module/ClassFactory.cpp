@@ -19,6 +19,7 @@ HRESULT CClassFactory::Create(InstanceCreator createInstance, REFIID iid, void**
     return hr;
 }
 
+// nothrow: counts and compares only
 STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
     RETURN_HR_IF_NULL(E_POINTER, out);
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
@@ -30,12 +31,14 @@ STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
+// nothrow: counts and compares only
 STDMETHODIMP_(ULONG) CClassFactory::AddRef() {
     const long count = ++refCount_;
     if (count == 2) Module().AddLock();
     return static_cast<ULONG>(count);
 }
 
+// nothrow: counts and compares only
 STDMETHODIMP_(ULONG) CClassFactory::Release() {
     const long count = --refCount_;
     if (count == 1) {
@@ -48,10 +51,12 @@ STDMETHODIMP_(ULONG) CClassFactory::Release() {
 
 // The instance creation function checks the out pointer and refuses an outer
 // object with any IID but IUnknown (CLASS_E_NOAGGREGATION).
+// nothrow: the instance creation functions are noexcept
 STDMETHODIMP CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
     return createInstance_(outer, iid, out);
 }
 
+// nothrow: counts and compares only
 STDMETHODIMP CClassFactory::LockServer(BOOL lock) {
     if (lock) {
         Module().AddLock();

@@ -11,11 +11,12 @@
 
 #include "common/CriticalSection.h"
 #include "module/ClassFactory.h"
+#include "module/RegistrationTable.h"
 
 struct ObjectMapEntry {
     const CLSID* clsid;
-    // Writes (true) or removes (false) the class's registry entries.
-    HRESULT (*updateRegistry)(bool registerMode) noexcept;
+    // The class's registry entries, which self-registration writes and removes.
+    std::span<const registration::Row> registryRows;
     HRESULT (*createClassObject)(InstanceCreator createInstance, REFIID iid, void** out) noexcept;
     InstanceCreator createInstance;
     // The class object's IUnknown, stored through EncodePointer; null until first use.
@@ -35,8 +36,6 @@ public:
     bool IsInitialized() const noexcept { return initialized_.load() != 0; }
 
     HRESULT GetClassObject(REFCLSID clsid, REFIID iid, void** out) noexcept;
-
-    std::span<ObjectMapEntry> Entries() const noexcept { return map_; }
 
 private:
     HRESULT CachedClassObject(ObjectMapEntry& entry, IUnknown** classObject) noexcept;

@@ -18,6 +18,7 @@
 #include <atomic>
 #include <new>
 
+#include "common/ComPtr.h"
 #include "common/CriticalSection.h"
 #include "common/Result.h"
 #include "module/ItemPluginModule.h"
@@ -85,10 +86,7 @@ ULONG ReleaseReference(typename ThreadModel::Count& count, Object* object) noexc
 template <class T>
 class ComObject final : public T {
 public:
-    template <class... Args>
-    explicit ComObject(Args&&... args) : T(static_cast<Args&&>(args)...) {
-        Module().AddLock();
-    }
+    ComObject() { Module().AddLock(); }
     ~ComObject() { Module().ReleaseLock(); }
 
     // A new instance with reference count 0 whose FinalConstruct succeeded.
@@ -106,8 +104,11 @@ public:
     }
     CATCH_RETURN()
 
+    // nothrow: InterfaceFor is noexcept
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return com_detail::QueryFrom<T>(*this, iid, out); }
+    // nothrow: counts only
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    // nothrow: destructors do not throw
     STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
 
 private:
@@ -119,8 +120,11 @@ template <class T>
 class ContainedObject final : public T {
 public:
     explicit ContainedObject(IUnknown* outer) noexcept : outer_(outer) {}
+    // nothrow: forwards to the outer object's COM method
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return outer_->QueryInterface(iid, out); }
+    // nothrow: forwards to the outer object's COM method
     STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
+    // nothrow: forwards to the outer object's COM method
     STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
 
 private:
@@ -135,6 +139,7 @@ public:
 
     HRESULT FinalConstruct() noexcept { return contained_.FinalConstruct(); }
 
+    // nothrow: InterfaceFor is noexcept
     STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
         if (!out) return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown)) {
@@ -144,10 +149,10 @@ public:
         }
         return com_detail::QueryFrom<T>(contained_, iid, out);
     }
+    // nothrow: counts only
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    // nothrow: destructors do not throw
     STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
-
-    T& Inner() noexcept { return contained_; }
 
 private:
     typename T::ThreadModel::Count refCount_{0};
@@ -166,21 +171,15 @@ HRESULT CreateComInstance(IUnknown* outer, REFIID iid, void** out) noexcept try 
         if (!IsEqualIID(iid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
         auto* aggregate = new (std::nothrow) AggregatedObject<T>(outer);
         if (!aggregate) return E_OUTOFMEMORY;
-        HRESULT hr = aggregate->FinalConstruct();
-        if (FAILED(hr)) {
+        if (const HRESULT hr = aggregate->FinalConstruct(); FAILED(hr)) {
             delete aggregate;
             return hr;
         }
-        aggregate->AddRef();
-        hr = aggregate->QueryInterface(iid, out);
-        aggregate->Release();
-        return hr;
+        // The owner's reference destroys the aggregate when the query fails.
+        return ComPtr<IUnknown>(aggregate)->QueryInterface(iid, out);
     }
     ComObject<T>* object = nullptr;
     RETURN_IF_FAILED(ComObject<T>::CreateInstance(&object));
-    object->AddRef();
-    const HRESULT hr = object->QueryInterface(iid, out);
-    object->Release();
-    return hr;
+    return ComPtr<ComObject<T>>(object)->QueryInterface(iid, out);
 }
 CATCH_RETURN()

@@ -6,13 +6,18 @@
 #include "module/ItemPluginModule.h"
 #include "module/ObjectMap.h"
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
+// nothrow: the module and the class objects shut down noexcept
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         return g_moduleInitFailed ? FALSE : TRUE;
     case DLL_PROCESS_DETACH:
-        // Reverse order of start-up: class objects first, then the termination
-        // callbacks (cached type information) with the module's lock.
+        // When the process is ending (reserved is set), the DLLs behind the cached
+        // class objects and type information may already be gone: releasing into
+        // them could crash the exit, and the process takes the memory anyway.
+        if (reserved) break;
+        // Unloaded by FreeLibrary: the reverse order of start-up, class objects
+        // first, then the termination callbacks (cached type information).
         ClassObjects().Term();
         Module().Term();
         break;
@@ -22,8 +27,10 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void*) {
     return TRUE;
 }
 
+// nothrow: ClassObjectRegistry is noexcept
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     return ClassObjects().GetClassObject(clsid, iid, out);
 }
 
+// nothrow: reads a counter
 STDAPI DllCanUnloadNow() { return Module().LockCount() == 0 ? S_OK : S_FALSE; }

@@ -2,8 +2,6 @@
 
 #include <new>
 
-CItemPluginModule::~CItemPluginModule() { Term(); }
-
 bool CItemPluginModule::Init() noexcept {
     if (initialized_) return true;
     if (FAILED(sharedLock_.Init())) return false;

@@ -15,17 +15,17 @@ public:
     CItemPluginModule() = default;
     CItemPluginModule(const CItemPluginModule&) = delete;
     CItemPluginModule& operator=(const CItemPluginModule&) = delete;
-    virtual ~CItemPluginModule();
+    // No destructor: when to shut down is the DLL entry point's decision, and at
+    // process exit it releases nothing.
 
     // Start-up: false when the shared critical section cannot be initialised.
     bool Init() noexcept;
     // Shut-down: runs the termination callbacks, newest first, and frees them.
     void Term() noexcept;
-    bool IsInitialized() const noexcept { return initialized_ != 0; }
 
-    virtual long AddLock() noexcept { return ++lockCount_; }
-    virtual long ReleaseLock() noexcept { return --lockCount_; }
-    virtual long LockCount() const noexcept { return lockCount_.load(); }
+    long AddLock() noexcept { return ++lockCount_; }
+    long ReleaseLock() noexcept { return --lockCount_; }
+    long LockCount() const noexcept { return lockCount_.load(); }
 
     // Adds a callback that runs at shut-down; E_OUTOFMEMORY when no node can be had.
     HRESULT AddTermFunc(TermFunc func, void* argument) noexcept;

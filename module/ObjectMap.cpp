@@ -3,28 +3,22 @@
 #include "ItemPlugin.h"
 #include "module/ComObject.h"
 #include "module/ItemPluginModule.h"
-#include "module/Registrar.h"
 #include "plugin/ItemFile.h"
 #include "plugin/ItemFormat.h"
 #include "plugin/ItemPreview.h"
 
 namespace {
 
-template <UINT ScriptId>
-HRESULT UpdateRegistryFromScript(bool registerMode) noexcept {
-    return ApplyRegistryScript(ScriptId, registerMode);
-}
-
-template <class T, UINT ScriptId>
-constexpr ObjectMapEntry Entry(const CLSID& clsid) noexcept {
-    return {&clsid, &UpdateRegistryFromScript<ScriptId>, &CClassFactory::Create, &CreateComInstance<T>};
+template <class T>
+constexpr ObjectMapEntry Entry(const CLSID& clsid, std::span<const registration::Row> rows) noexcept {
+    return {&clsid, rows, &CClassFactory::Create, &CreateComInstance<T>};
 }
 
 // Registration walks the map in this order.
 ObjectMapEntry g_objectMap[] = {
-    Entry<CItemFile, 103>(CLSID_ItemFile),
-    Entry<CItemFormat, 102>(CLSID_ItemFormat),
-    Entry<CItemPreview, 104>(CLSID_ItemPreview),
+    Entry<CItemFile>(CLSID_ItemFile, registration::kItemFileRows),
+    Entry<CItemFormat>(CLSID_ItemFormat, registration::kItemFormatRows),
+    Entry<CItemPreview>(CLSID_ItemPreview, registration::kItemPreviewRows),
 };
 
 ClassObjectRegistry g_classObjects(g_objectMap);

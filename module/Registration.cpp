@@ -7,14 +7,13 @@
 #include "common/Result.h"
 #include "common/UniqueResource.h"
 #include "module/ObjectMap.h"
-#include "module/Registrar.h"
+#include "module/RegistrationGroup.h"
+#include "module/ThisModule.h"
 
 namespace {
 
-constexpr UINT kAppIdScript = 101;
-
-// The scripts are ANSI text read in the thread's code page: registration must
-// not depend on the locale a caller happens to have set on its thread.
+// Registration must not depend on the locale a caller happens to have set on
+// its thread.
 class SystemLocaleScope {
 public:
     SystemLocaleScope() noexcept : saved_(GetThreadLocale()) { SetThreadLocale(LOCALE_SYSTEM_DEFAULT); }
@@ -26,15 +25,13 @@ private:
     LCID saved_;
 };
 
-HRESULT ApplyAppIdScript(bool registerMode) {
-    ScriptReplacements extra;
-    extra.Add(L"APPID", kItemPluginAppId);
-    return ApplyRegistryScriptWithReplacements(kAppIdScript, registerMode, extra);
+HRESULT UpdateAppId(bool registerMode, const CString& modulePath) {
+    return ApplyRegistrationGroup(HKEY_CLASSES_ROOT, registration::kAppIdRows, registerMode, modulePath);
 }
 
-HRESULT UpdateClasses(bool registerMode) {
+HRESULT UpdateClasses(bool registerMode, const CString& modulePath) {
     for (auto& entry : ObjectMap()) {
-        if (entry.updateRegistry) RETURN_IF_FAILED(entry.updateRegistry(registerMode));
+        RETURN_IF_FAILED(ApplyRegistrationGroup(HKEY_CLASSES_ROOT, entry.registryRows, registerMode, modulePath));
     }
     return S_OK;
 }
@@ -78,20 +75,26 @@ HRESULT UnregisterOwnTypeLib() {
     ComPtr<ITypeLib> library;
     CString path;
     RETURN_IF_FAILED(LoadOwnTypeLib(library, path));
-    TLIBATTR* attributes = nullptr;
-    RETURN_IF_FAILED(library->GetLibAttr(&attributes));
-    const HRESULT hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
-                                         attributes->lcid, attributes->syskind);
-    library->ReleaseTLibAttr(attributes);
-    return hr;
+    UniqueTypeLibAttr attributes(library.Get());
+    RETURN_IF_FAILED(library->GetLibAttr(attributes.Put()));
+    // Nothing to remove is no failure: a second unregistration succeeds, while a
+    // registration that cannot be removed still fails.
+    UniqueBstr registeredPath;
+    const HRESULT registered = QueryPathOfRegTypeLib(attributes->guid, attributes->wMajorVerNum,
+                                                     attributes->wMinorVerNum, attributes->lcid, registeredPath.Put());
+    if (registered == TYPE_E_LIBNOTREGISTERED) return S_OK;
+    return UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+                             attributes->syskind);
 }
 
 }  // namespace
 
 STDAPI DllRegisterServer() try {
     SystemLocaleScope locale;
-    RETURN_IF_FAILED(ApplyAppIdScript(true));
-    RETURN_IF_FAILED(UpdateClasses(true));
+    CString modulePath;
+    RETURN_IF_FAILED(GetThisModulePath(modulePath));
+    RETURN_IF_FAILED(UpdateAppId(true, modulePath));
+    RETURN_IF_FAILED(UpdateClasses(true, modulePath));
     return RegisterOwnTypeLib();
 }
 CATCH_RETURN()
@@ -99,8 +102,10 @@ CATCH_RETURN()
 // The first failure ends unregistration: what the later steps remove stays.
 STDAPI DllUnregisterServer() try {
     SystemLocaleScope locale;
-    RETURN_IF_FAILED(UpdateClasses(false));
+    CString modulePath;
+    RETURN_IF_FAILED(GetThisModulePath(modulePath));
+    RETURN_IF_FAILED(UpdateClasses(false, modulePath));
     RETURN_IF_FAILED(UnregisterOwnTypeLib());
-    return ApplyAppIdScript(false);
+    return UpdateAppId(false, modulePath);
 }
 CATCH_RETURN()

@@ -156,6 +156,7 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
 }
 CATCH_RETURN()
 
+// nothrow: sets a flag
 STDMETHODIMP CItemFile::SetOption(LONG option) {
     if (option == kOptionDropType3) dropType3_ = true;
     return S_OK;

@@ -1,5 +1,6 @@
 #include "plugin/ItemFormat.h"
 
+#include "common/ComPtr.h"
 #include "common/Result.h"
 #include "common/UniqueResource.h"
 #include "module/DispatchImpl.h"
@@ -33,7 +34,9 @@ void* CItemFormat::InterfaceFor(REFIID iid) noexcept {
     return nullptr;
 }
 
+// nothrow: BSTR calls only
 STDMETHODIMP CItemFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) {
+    RETURN_HR_IF(E_POINTER, !maker || !description || !extensions);
     const wchar_t* extension = kItemExtension;
     while (*extension == L'.') ++extension;
     UniqueBstr makerText(SysAllocString(kMaker));
@@ -47,22 +50,19 @@ STDMETHODIMP CItemFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensio
     return S_OK;
 }
 
+// nothrow: writes a constant
 STDMETHODIMP CItemFormat::GetCapabilities(LONG /*reserved*/, LONG* flags) {
     RETURN_HR_IF_NULL(E_POINTER, flags);
     *flags = kCapabilities;
     return S_OK;
 }
 
-HRESULT CItemFormat::NewNavigator(BSTR path, CItemFile** navigator, double& timestamp, std::int32_t& kind) noexcept {
-    *navigator = nullptr;
+HRESULT CItemFormat::NewNavigator(BSTR path, ComPtr<IPlxFileNavigator>& navigator, double& timestamp,
+                                  std::int32_t& kind) noexcept {
     ComObject<CItemFile>* created = nullptr;
     RETURN_IF_FAILED(ComObject<CItemFile>::CreateInstance(&created));
-    created->AddRef();
-    const HRESULT hr = created->Init(path);
-    if (FAILED(hr)) {
-        created->Release();
-        return hr;
-    }
+    ComPtr<IPlxFileNavigator> owner(static_cast<IPlxFileNavigator*>(created));
+    RETURN_IF_FAILED(created->Init(path));
     timestamp = created->Timestamp();
     kind = created->TimestampKind();
     {
@@ -70,37 +70,45 @@ HRESULT CItemFormat::NewNavigator(BSTR path, CItemFile** navigator, double& time
         lastTimestampKind_ = kind;
         lastTimestamp_ = timestamp;
     }
-    *navigator = created;
+    navigator = std::move(owner);
     return S_OK;
 }
 
+// nothrow: only calls noexcept helpers
 STDMETHODIMP CItemFormat::CreateNavigator(BSTR path, LONG /*reserved*/, IPlxFileNavigator** navigator) {
-    CItemFile* created = nullptr;
+    RETURN_HR_IF_NULL(E_POINTER, navigator);
+    ComPtr<IPlxFileNavigator> created;
     double timestamp = 0.0;
     std::int32_t kind = 0;
-    RETURN_IF_FAILED(NewNavigator(path, &created, timestamp, kind));
-    *navigator = static_cast<IPlxFileNavigator*>(created);
+    RETURN_IF_FAILED(NewNavigator(path, created, timestamp, kind));
+    *navigator = created.Detach();
     return S_OK;
 }
 
+// nothrow: only calls noexcept helpers
 STDMETHODIMP CItemFormat::CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview** preview) {
+    RETURN_HR_IF_NULL(E_POINTER, preview);
     ComObject<CItemPreview>* created = nullptr;
     RETURN_IF_FAILED(ComObject<CItemPreview>::CreateInstance(&created));
-    created->AddRef();
-    *preview = static_cast<IPlxFilePreview*>(created);
+    ComPtr<IPlxFilePreview> owner(static_cast<IPlxFilePreview*>(created));
+    *preview = owner.Detach();
     return S_OK;
 }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemFormat::GetTypeInfoCount(UINT* count) { return DispatchGetTypeInfoCount(count); }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemFormat::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
     return DispatchGetTypeInfo(g_hostFormatTypeInfo, index, lcid, info);
 }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemFormat::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) {
     return DispatchGetIDsOfNames(g_hostFormatTypeInfo, riid, names, count, lcid, dispIds);
 }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemFormat::Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
     return DispatchInvoke(g_hostFormatTypeInfo, static_cast<IPlxFileFormat*>(this), dispId, riid, lcid, flags, params,
@@ -129,7 +137,7 @@ double CItemFormat::ItemDate(double timestamp, std::int32_t timestampKind) noexc
     return date;
 }
 
-STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) {
+STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) try {
     RETURN_HR_IF(E_POINTER, !value || !extra);
     RETURN_HR_IF(E_NOTIMPL, id != kDateProperty);
 
@@ -138,11 +146,10 @@ STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VAR
     if (text.vt != VT_BSTR) RETURN_IF_FAILED(VariantChangeType(&text, &text, 0, VT_BSTR));
     RETURN_HR_IF(E_INVALIDARG, !text.bstrVal || SysStringLen(text.bstrVal) == 0);
 
-    CItemFile* navigator = nullptr;
+    ComPtr<IPlxFileNavigator> navigator;
     double timestamp = 0.0;
     std::int32_t kind = 0;
-    RETURN_IF_FAILED(NewNavigator(text.bstrVal, &navigator, timestamp, kind));
-    static_cast<IPlxFileNavigator*>(navigator)->Release();
+    RETURN_IF_FAILED(NewNavigator(text.bstrVal, navigator, timestamp, kind));
 
     const double date = ItemDate(timestamp, kind);
     VariantClear(value);
@@ -153,3 +160,4 @@ STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VAR
     extra->lVal = 0;
     return S_OK;
 }
+CATCH_RETURN()

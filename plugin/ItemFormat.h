@@ -8,6 +8,7 @@
 
 #include "ItemPlugin.h"
 #include "PlxHostInterfaces.h"
+#include "common/ComPtr.h"
 #include "module/ComObject.h"
 
 // IPlxFileFormat with IDispatch's four methods appended after its own five
@@ -20,8 +21,6 @@ struct IPlxFileFormatDispatch : public IPlxFileFormat {
     virtual HRESULT STDMETHODCALLTYPE Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                              VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) = 0;
 };
-
-class CItemFile;
 
 class CItemFormat : public ComObjectRoot<MultiThreadModel>,
                     public IItemFormat,
@@ -55,7 +54,8 @@ private:
     // Creates and initialises a navigator, records its timestamp pair in the
     // object and also hands that pair back, so that a caller reads its own
     // navigator's date whatever other threads create meanwhile.
-    HRESULT NewNavigator(BSTR path, CItemFile** navigator, double& timestamp, std::int32_t& kind) noexcept;
+    HRESULT NewNavigator(BSTR path, ComPtr<IPlxFileNavigator>& navigator, double& timestamp,
+                         std::int32_t& kind) noexcept;
 
     double lastTimestamp_ = 0.0;
     std::int32_t lastTimestampKind_ = 0;

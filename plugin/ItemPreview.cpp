@@ -15,16 +15,20 @@ void* CItemPreview::InterfaceFor(REFIID iid) noexcept {
     return nullptr;
 }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemPreview::GetTypeInfoCount(UINT* count) { return DispatchGetTypeInfoCount(count); }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemPreview::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
     return DispatchGetTypeInfo(g_itemPreviewTypeInfo, index, lcid, info);
 }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemPreview::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) {
     return DispatchGetIDsOfNames(g_itemPreviewTypeInfo, riid, names, count, lcid, dispIds);
 }
 
+// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemPreview::Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
                                   VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
     return DispatchInvoke(g_itemPreviewTypeInfo, static_cast<IItemPreview*>(this), dispId, riid, lcid, flags, params,
@@ -32,4 +36,5 @@ STDMETHODIMP CItemPreview::Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD fl
 }
 
 // The host asks for a preview; there is none to show.
+// nothrow: returns a constant
 STDMETHODIMP CItemPreview::Show() { return ITEM_E_NOPREVIEW; }

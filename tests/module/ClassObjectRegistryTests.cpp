@@ -50,8 +50,8 @@ protected:
     }
 
     ObjectMapEntry map_[2] = {
-        {&kTestClsid, nullptr, nullptr, &CreateComInstance<CTestObject>},  // no class object: skipped
-        {&kTestClsid, nullptr, &CountingCreate, &CreateComInstance<CTestObject>},
+        {&kTestClsid, {}, nullptr, &CreateComInstance<CTestObject>},  // no class object: skipped
+        {&kTestClsid, {}, &CountingCreate, &CreateComInstance<CTestObject>},
     };
     ClassObjectRegistry registry_{map_};
 };

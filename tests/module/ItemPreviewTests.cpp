@@ -9,6 +9,7 @@
 #include "tests/module/PluginDll.h"
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/VtableCall.h"
+#include "tests/support/ChildProcess.h"
 
 namespace {
 
@@ -56,6 +57,36 @@ private:
     RegistrySnapshot snapshot_{Keys()};
     ComPtr<ITypeLib> library_;
 };
+
+// The type library's reference count, read through AddRef and Release.
+ULONG References(ITypeLib* library) {
+    library->AddRef();
+    return library->Release();
+}
+
+// Leaves the preview's class object and type information cached in the DLL and
+// hands back the type information.
+HRESULT CachePreviewTypeInfo(HMODULE dll, ComPtr<ITypeInfo>& info) {
+    const auto getClassObject = reinterpret_cast<HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(GetProcAddress(dll, "DllGetClassObject")));
+    if (!getClassObject) return HRESULT_FROM_WIN32(GetLastError());
+    ComPtr<IClassFactory> factory;
+    HRESULT hr = getClassObject(CLSID_ItemPreview, IID_IClassFactory, factory.PutVoid());
+    if (FAILED(hr)) return hr;
+    ComPtr<IDispatch> dispatch;
+    hr = factory->CreateInstance(nullptr, IID_IDispatch, dispatch.PutVoid());
+    if (FAILED(hr)) return hr;
+    return dispatch->GetTypeInfo(0, 0, info.Put());
+}
+
+// Loads the DLL, leaves objects cached in it and ends the process without
+// unloading it: the exit code is the caching's result.
+ITEMPLUGIN_CHILD_MODE(exit_with_cache, L"exit-with-cache") {
+    HMODULE dll = LoadLibraryW(PluginDll::Path().c_str());
+    if (!dll) return static_cast<int>(HRESULT_FROM_WIN32(GetLastError()));
+    ComPtr<ITypeInfo> info;
+    return static_cast<int>(CachePreviewTypeInfo(dll, info));
+}
 
 }  // namespace
 
@@ -127,4 +158,26 @@ TEST(ItemPreview, DispatchNeedsTheRegisteredLibraryAndLoadsItOnceRegistered) {
     EXPECT_EQ(dispatch->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr),
               DISP_E_MEMBERNOTFOUND);
     EXPECT_EQ(dispatch->GetIDsOfNames(IID_IItemPreview, names, 1, 0, &id), DISP_E_UNKNOWNINTERFACE);
+}
+
+// Unloading the DLL releases what it cached; a process that ends with the DLL
+// still loaded releases nothing into DLLs that may be gone, and exits cleanly.
+TEST(ItemPreview, CachedTypeInformationGoesWithFreeLibraryAndStaysAtProcessExit) {
+    RegisteredTypeLib registered;
+    ComPtr<ITypeLib> library;
+    ULONG whileCached = 0;
+    {
+        PluginDll dll;
+        ComPtr<ITypeInfo> info;
+        ASSERT_EQ(CachePreviewTypeInfo(dll.Handle(), info), S_OK);
+        UINT index = 0;
+        ASSERT_EQ(info->GetContainingTypeLib(library.Put(), &index), S_OK);
+        info.Reset();
+        whileCached = References(library.Get());
+    }
+    EXPECT_EQ(References(library.Get()), whileCached - 1);
+
+    ChildProcess child(L"exit-with-cache");
+    ASSERT_TRUE(child.Wait(60000));
+    EXPECT_EQ(child.ExitCode(), 0u);
 }

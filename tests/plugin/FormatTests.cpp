@@ -82,6 +82,16 @@ TEST_F(Format, InformationCapabilitiesAndUnservedSlots) {
     EXPECT_EQ(CallSlot(format_.Get(), kGetCapabilities, LONG{0}, &flags), S_OK);
     EXPECT_EQ(flags, 0x4001);
     EXPECT_EQ(CallSlot(format_.Get(), kGetCapabilities, LONG{0}, static_cast<LONG*>(nullptr)), E_POINTER);
+    // A null out pointer is refused rather than written through.
+    BSTR untouched = nullptr;
+    EXPECT_EQ(CallSlot(format_.Get(), kGetInfo, &untouched, static_cast<BSTR*>(nullptr), &untouched), E_POINTER);
+    EXPECT_EQ(untouched, nullptr);
+    EXPECT_EQ(CallSlot(format_.Get(), kCreateNavigator, static_cast<BSTR>(nullptr), LONG{0},
+                       static_cast<IPlxFileNavigator**>(nullptr)),
+              E_POINTER);
+    EXPECT_EQ(CallSlot(format_.Get(), kCreatePreview, LONG{1}, LONG{2}, LONG{3}, LONG{4},
+                       static_cast<IPlxFilePreview**>(nullptr)),
+              E_POINTER);
     EXPECT_EQ(CallSlot(format_.Get(), kSlot7), E_NOTIMPL);
     EXPECT_EQ(CallSlot(props_.Get(), kPropsSlot4), E_NOTIMPL);
 
