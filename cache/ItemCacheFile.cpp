@@ -48,7 +48,9 @@ CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
 
 HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, std::optional<StorageChain>& chain) {
     RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
-    if (GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES) return Create(chain);
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) return Create(chain);
+    fileBytes_ = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 
     ComPtr<IStorage> root;
     RETURN_IF_FAILED(MapStorageResult(StgOpenStorageEx(path_.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
@@ -115,5 +117,11 @@ HRESULT CItemCacheFile::ReadChildren(ItemCacheLock& lock, const CString& name,
                                      std::vector<RefPtr<ChildWithLink>>& children) {
     ComPtr<IStream> stream;
     RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
-    return ReadChildList(stream.Get(), children);
+    return ReadChildList(stream.Get(), static_cast<size_t>(fileBytes_), children);
+}
+
+HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes) {
+    ComPtr<IStream> stream;
+    RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
+    return bytes.Read(stream.Get(), static_cast<size_t>(fileBytes_));
 }

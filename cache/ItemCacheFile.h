@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cache/ItemObject.h"
+#include "cache/RecordReader.h"
 #include "cache/RefObj.h"
 #include "cache/RefPtr.h"
 #include "cache/StorageChain.h"
@@ -40,6 +41,8 @@ public:
     HRESULT LookupItem(ItemCacheLock& lock, const CString& name, std::int32_t& timestampKind);
     // Appends the item's children in stored order.
     HRESULT ReadChildren(ItemCacheLock& lock, const CString& name, std::vector<RefPtr<ChildWithLink>>& children);
+    // The bytes of the item's children stream, for callers that parse it themselves.
+    HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes);
 
 private:
     HRESULT Create(std::optional<StorageChain>& chain);
@@ -47,4 +50,5 @@ private:
 
     CString path_;
     CString description_;
+    ULONGLONG fileBytes_ = 0;  // no stream holds more than the file it lies in
 };

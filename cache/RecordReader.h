@@ -1,16 +1,142 @@
 #pragma once
-// Readers of the stored item record and children list.
+// Readers of the stored item record and children list. A record stream is read
+// whole with one IStream::Read and parsed in memory.
 #include <objbase.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
 #include <vector>
 
 #include "cache/ItemObject.h"
 #include "cache/RefPtr.h"
+#include "common/HostResults.h"
+
+// The most bytes one item record can take: the fixed fields and both texts full.
+inline constexpr std::size_t kMaxRecordBytes = 60 + 2 * ItemObject::kNameChars + 2 * ItemObject::kPathChars;
+
+// The bytes of one record stream.
+class StreamBytes {
+public:
+    std::span<const std::byte> View() const noexcept { return {data_.get(), size_}; }
+
+    // Reads the stream from its current position: as many bytes as its stated
+    // size, never more than limit. A damaged file may state any size, so the
+    // caller bounds limit by what the file can really hold; a short or failed
+    // read keeps what arrived, and parsing then meets the end early.
+    HRESULT Read(IStream* stream, std::size_t limit);
+
+private:
+    std::unique_ptr<std::byte[]> data_;
+    std::size_t size_ = 0;
+};
+
+// A read position in a stream's bytes.
+class RecordCursor {
+public:
+    explicit RecordCursor(std::span<const std::byte> bytes) noexcept : bytes_(bytes) {}
+
+    // The next size bytes; false, taking nothing, when fewer remain.
+    bool Take(std::size_t size, std::span<const std::byte>& out) noexcept {
+        if (size > bytes_.size() - offset_) return false;
+        out = bytes_.subspan(offset_, size);
+        offset_ += size;
+        return true;
+    }
+    template <class T>
+    bool Value(T& value) noexcept {
+        std::span<const std::byte> field;
+        if (!Take(sizeof(T), field)) return false;
+        std::memcpy(&value, field.data(), sizeof(T));
+        return true;
+    }
+
+private:
+    std::span<const std::byte> bytes_;
+    std::size_t offset_ = 0;
+};
+
+// One stored record as it lies in the stream's bytes: the numbers by value, the
+// texts as byte ranges. It starts with the values of a new ChildWithLink, which
+// a record whose version is below 1 leaves as they are.
+struct RecordView {
+    std::int32_t itemType = -1, state = -1, aux1 = -1, aux2 = -1;
+    std::int32_t ref1 = -1, ref2 = -1, ref3 = -1, ref4 = -1, linkType = -1;
+    double timestamp = -1.0;
+    std::span<const std::byte> name, path;
+    std::int32_t timestampKind = 0;
+};
+
+namespace record_detail {
+// The texts of an ItemObject are zero-filled before they are read into, so they always end.
+inline void ClearTexts(ItemObject& item) noexcept {
+    std::memset(item.name, 0, sizeof(item.name));
+    std::memset(item.path, 0, sizeof(item.path));
+}
+inline void ClearTexts(RecordView&) noexcept {}
+template <std::size_t N>
+void SetText(wchar_t (&field)[N], std::span<const std::byte> text) noexcept {
+    std::memcpy(field, text.data(), text.size());
+}
+inline void SetText(std::span<const std::byte>& field, std::span<const std::byte> text) noexcept { field = text; }
+
+// A stored text may fill its field but never more; a negative count is damage.
+inline bool FitsField(std::int32_t bytes, int fieldChars) noexcept {
+    return bytes >= 0 && bytes <= fieldChars * static_cast<std::int32_t>(sizeof(wchar_t));
+}
+}  // namespace record_detail
+
+// Parses the record at the cursor into an ItemObject or a RecordView, field by
+// field: after a failure the fields read before it keep their values. S_OK, or
+// 0x80040228 when the bytes end early or a text's byte count does not fit its field.
+template <class Record>
+HRESULT ParseRecord(RecordCursor& cursor, Record& record) noexcept {
+    using namespace record_detail;
+    std::int32_t recordVersion = 0;
+    if (!cursor.Value(recordVersion)) return ITEM_E_CACHEREAD;
+    if (recordVersion < 1) return S_OK;
+
+    std::int32_t nameBytes = 0, pathBytes = 0;
+    if (!cursor.Value(nameBytes) || !cursor.Value(pathBytes) || !cursor.Value(record.ref1) ||
+        !cursor.Value(record.ref2) || !cursor.Value(record.ref3) || !cursor.Value(record.ref4) ||
+        !cursor.Value(record.linkType) || !cursor.Value(record.timestamp)) {
+        return ITEM_E_CACHEREAD;
+    }
+    if (!FitsField(nameBytes, ItemObject::kNameChars) || !FitsField(pathBytes, ItemObject::kPathChars)) {
+        return ITEM_E_CACHEREAD;
+    }
+    ClearTexts(record);
+    std::span<const std::byte> text;
+    if (!cursor.Take(static_cast<std::size_t>(nameBytes), text)) return ITEM_E_CACHEREAD;
+    SetText(record.name, text);
+    if (!cursor.Take(static_cast<std::size_t>(pathBytes), text)) return ITEM_E_CACHEREAD;
+    SetText(record.path, text);
+    if (!cursor.Value(record.timestampKind) || !cursor.Value(record.itemType) || !cursor.Value(record.state) ||
+        !cursor.Value(record.aux1) || !cursor.Value(record.aux2)) {
+        return ITEM_E_CACHEREAD;
+    }
+    return S_OK;
+}
+
+// Walks a children list: the skipped word, the count, then each record in
+// stored order, parsed by parseChild(RecordCursor&) -> HRESULT. The stored count
+// sizes nothing: the walk stops at the first record that fails, with its result.
+template <class ParseChild>
+HRESULT ParseChildList(RecordCursor& cursor, ParseChild&& parseChild) {
+    std::uint32_t skipped = 0, count = 0;
+    if (!cursor.Value(skipped) || !cursor.Value(count)) return ITEM_E_CACHEREAD;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        if (const HRESULT hr = parseChild(cursor); FAILED(hr)) return hr;
+    }
+    return S_OK;
+}
 
 // Reads one item record into item. S_OK, or 0x80040228 when the stream ends
 // early, a read fails or a text's byte count does not fit its field.
 HRESULT ReadRecord(IStream* stream, ItemObject& item);
 
-// Reads a children stream, appending each child in stored order. The stored
-// count never sizes an allocation: reading stops at the first incomplete record.
-HRESULT ReadChildList(IStream* stream, std::vector<RefPtr<ChildWithLink>>& children);
+// Reads a children stream of at most limit bytes, appending each child in
+// stored order. On failure the children before the failing record stay.
+HRESULT ReadChildList(IStream* stream, std::size_t limit, std::vector<RefPtr<ChildWithLink>>& children);

@@ -8,67 +8,13 @@
 #include "cache/ItemCacheLock.h"
 #include "common/HostResults.h"
 #include "common/Result.h"
-#include "plugin/ReferenceRecord.h"
-#include "settings/ViewIdentity.h"
+#include "plugin/ReferenceList.h"
+#include "settings/VaultViewCache.h"
 
 namespace {
 
 constexpr std::int32_t kCacheOpenMode = 3;
-constexpr std::int32_t kHiddenState = 3;
-constexpr std::int32_t kOptionalType = 3;
 constexpr LONG kOptionDropType3 = 3;
-
-LONG LinkCodeOf(std::int32_t linkType) {
-    switch (linkType) {
-        case 4: return 4;
-        case 6: return 5;
-        default: return 0;
-    }
-}
-
-LONG TypeCodeOf(std::int32_t itemType) {
-    switch (itemType) {
-        case 1: return 4;
-        case 2: return 5;
-        default: return 1;
-    }
-}
-
-// Owns a record array while it is filled; the host receives it only whole.
-class RecordArray {
-public:
-    explicit RecordArray(size_t count) : count_(count) {
-        records_ = static_cast<ReferenceRecord*>(CoTaskMemAlloc(count * sizeof(ReferenceRecord)));
-        if (!records_) ThrowHResult(E_OUTOFMEMORY);
-        ZeroMemory(records_, count * sizeof(ReferenceRecord));
-    }
-    RecordArray(const RecordArray&) = delete;
-    RecordArray& operator=(const RecordArray&) = delete;
-    ~RecordArray() { FreeReferenceRecords(records_, static_cast<long>(count_)); }
-
-    void Fill(size_t index, const ChildWithLink& child) {
-        ReferenceRecord& record = records_[index];
-        record.numbersSize = sizeof(ReferenceNumbers);
-        record.numbers = static_cast<ReferenceNumbers*>(CoTaskMemAlloc(sizeof(ReferenceNumbers)));
-        if (!record.numbers) ThrowHResult(E_OUTOFMEMORY);
-        *record.numbers = ReferenceNumbers{child.ref1, child.ref3, child.ref2, child.ref4, child.state};
-        record.path = SysAllocString(child.path);
-        record.name = SysAllocString(child.name);
-        if (!record.path || !record.name) ThrowHResult(E_OUTOFMEMORY);
-        record.linkCode = LinkCodeOf(child.linkType);
-        record.one = 1;
-        record.typeCode = TypeCodeOf(child.itemType);
-    }
-
-    ReferenceRecord* Release() noexcept {
-        count_ = 0;
-        return std::exchange(records_, nullptr);
-    }
-
-private:
-    size_t count_;
-    ReferenceRecord* records_ = nullptr;
-};
 
 }  // namespace
 
@@ -89,7 +35,7 @@ HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId) {
     const size_t marker = path.find(L"<items>");
     if (marker == CString::npos) return ITEM_E_INVALIDNAME;
     // Without a vault identity there is no cache to read: never invent one.
-    if (!ReadViewIdentity(path.substr(0, marker), ViewIdentity::Vault, vaultId)) return ITEM_E_INVALIDNAME;
+    if (!ProcessVaultViews().ReadIdentity(path.substr(0, marker), ViewIdentity::Vault, vaultId)) return ITEM_E_INVALIDNAME;
     return S_OK;
 }
 
@@ -134,25 +80,18 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
     RETURN_IF_FAILED(FindVault(itemPath, vaultId));
     RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
 
-    std::vector<RefPtr<ChildWithLink>> children;
+    StreamBytes stream;
     HRESULT hr;
     {
         ItemCacheLock lock(file, kCacheOpenMode);
-        hr = file->ReadChildren(lock, ItemName(itemPath), children);
+        hr = file->ReadChildBytes(lock, ItemName(itemPath), stream);
     }
     // An unreadable list is no error for the host: it simply has no references.
     if (FAILED(hr)) return S_OK;
-
-    const bool dropType3 = dropType3_.load();
-    std::erase_if(children, [dropType3](const RefPtr<ChildWithLink>& child) {
-        return child->state == kHiddenState || (dropType3 && child->itemType == kOptionalType);
-    });
-
-    RecordArray array(children.size());
-    for (size_t i = 0; i < children.size(); ++i) array.Fill(i, *children[i]);
-    *records = array.Release();
-    *count = static_cast<LONG>(children.size());
-    return S_OK;
+    ReferenceFilter filter;
+    filter.dropType3 = dropType3_.load();
+    hr = BuildReferenceRecords(stream.View(), filter, records, count);
+    return hr == ITEM_E_CACHEREAD ? S_OK : hr;
 }
 CATCH_RETURN()
 

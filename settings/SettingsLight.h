@@ -4,6 +4,8 @@
 // released when it is destroyed, and each new object reads the registry afresh.
 #include <guiddef.h>
 
+#include <vector>
+
 #include "cache/Lst.h"
 #include "common/CString.h"
 #include "settings/PathKind.h"
@@ -32,6 +34,8 @@ public:
     // Vault view discovery.
     bool OpenVaultKey(const CString& name, Registry& vaultKey);
     CString GetViewRoot(const wchar_t* name);
+    // Names of the registrations that have a "ShellRoot": the machine's, then the user's.
+    std::vector<CString> RegisteredViewNames();
     bool ListVaultViews(Lst<CString>& names);
     bool FindVaultName(const GUID& vaultId, CString& name);
 

@@ -1,14 +1,13 @@
 // Vault view discovery: registered views, their roots and their identities.
-#include <cstring>
+#include <vector>
 
 #include "settings/SettingsLight.h"
+#include "settings/VaultViewCache.h"
 #include "settings/ViewIdentity.h"
 
 namespace {
 
 constexpr DWORD kVaultNameBufferChars = 1024;
-
-bool SameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 }  // namespace
 
@@ -43,13 +42,14 @@ CString SettingsLight::GetViewRoot(const wchar_t* name) {
     return root;
 }
 
-bool SettingsLight::ListVaultViews(Lst<CString>& names) {
+std::vector<CString> SettingsLight::RegisteredViewNames() {
     struct Place {
         bool machine;
         const wchar_t* subkey;
     };
     static constexpr Place kPlaces[] = {{true, L"Databases"}, {false, L"Vaults"}};
 
+    std::vector<CString> names;
     for (const Place& place : kPlaces) {
         Registry* machine = MachineKey();
         Registry* user = UserKey();
@@ -73,28 +73,25 @@ bool SettingsLight::ListVaultViews(Lst<CString>& names) {
             }
             Registry registration;
             if (!registration.Open(placeKey.Key(), nameBuffer, KEY_READ) || !registration.HasShellRoot()) continue;
+            names.emplace_back(nameBuffer, nameChars);
+        }
+    }
+    return names;
+}
 
-            const CString root = GetViewRoot(nameBuffer);
-            GUID identity{};
-            if (!root.empty() && ReadViewIdentity(root, ViewIdentity::View, identity) &&
-                ReadViewIdentity(root, ViewIdentity::Vault, identity)) {
-                names.AddTail(CString(nameBuffer, nameChars));
-            }
+bool SettingsLight::ListVaultViews(Lst<CString>& names) {
+    for (const CString& name : RegisteredViewNames()) {
+        const CString root = GetViewRoot(name.c_str());
+        GUID identity{};
+        if (!root.empty() && ReadViewIdentity(root, ViewIdentity::View, identity) &&
+            ReadViewIdentity(root, ViewIdentity::Vault, identity)) {
+            names.AddTail(name);
         }
     }
     return true;
 }
 
+// Answered from the process's vault view cache, which equals a fresh read.
 bool SettingsLight::FindVaultName(const GUID& vaultId, CString& name) {
-    Lst<CString> names;
-    ListVaultViews(names);
-    for (auto* node = names.Head(); node; node = node->next) {
-        const CString root = GetViewRoot(node->value.c_str());
-        GUID identity{};
-        if (!root.empty() && ReadViewIdentity(root, ViewIdentity::Vault, identity) && SameGuid(identity, vaultId)) {
-            name = node->value;
-            return true;
-        }
-    }
-    return false;
+    return ProcessVaultViews().FindVaultName(*this, vaultId, name);
 }

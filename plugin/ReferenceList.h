@@ -1,0 +1,17 @@
+#pragma once
+// The host's record array for an item's children, built straight from the bytes
+// of its children stream.
+#include <span>
+
+#include "plugin/ReferenceRecord.h"
+
+struct ReferenceFilter {
+    bool dropType3 = false;  // SetOption(3): children of type 3 are left out too
+};
+
+// Children whose state is 3 never reach the host. S_OK with the array and its
+// count (a zero-length block when no child is shown); ITEM_E_CACHEREAD when the
+// list is damaged; E_OUTOFMEMORY with nothing allocated. records and count
+// change only on success.
+HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
+                              ReferenceRecord** records, LONG* count);
