@@ -62,6 +62,7 @@ bool VaultViewCache::ReadIdentity(const CString& folderPath, ViewIdentity which,
 // The fresh read: every registration with a root, in the order the views are
 // listed, each root's identities read anew unless its watch says nothing changed.
 void VaultViewCache::Rebuild(SettingsLight& settings) {
+    ++reads_.registrations;
     valid_ = false;
     views_.clear();
     // Created before the watch is armed, so that creating it is no change to see.
@@ -75,6 +76,11 @@ void VaultViewCache::Rebuild(SettingsLight& settings) {
     }
     DropUnusedFolders();
     valid_ = machineArmed && userArmed;
+}
+
+VaultViewCache::Reads VaultViewCache::ReadCounts() {
+    ExclusiveLock guard(lock_);
+    return reads_;
 }
 
 VaultViewCache::Folder& VaultViewCache::FolderFor(const CString& path) {
@@ -96,18 +102,25 @@ void VaultViewCache::Refresh(Folder& folder) {
         folder.watch.Arm(folder.path);
         handlesDirty_ = true;
     }
+    ++reads_.folders;
     folder.hasView = ReadViewIdentity(folder.path, ViewIdentity::View, folder.view);
     folder.hasVault = ReadViewIdentity(folder.path, ViewIdentity::Vault, folder.vault);
     folder.stale = false;
 }
 
+// Marks the folders whose watches fired, then reads again the view roots that
+// changed or cannot be watched; other folders are read when they are asked for.
 void VaultViewCache::RefreshChanged() {
     if (handlesDirty_) CollectHandles();
     for (size_t i = FirstSignalled(handles_, 0); i < handles_.size(); i = FirstSignalled(handles_, i + 1)) {
         owners_[i]->stale = true;
     }
-    for (auto& folder : folders_) {
-        if (folder->stale || !folder->watch.Complete()) Refresh(*folder);
+    ++generation_;
+    for (const View& view : views_) {
+        Folder* root = view.root;
+        if (!root || root->checked == generation_) continue;
+        root->checked = generation_;
+        if (root->stale || !root->watch.Complete()) Refresh(*root);
     }
 }
 

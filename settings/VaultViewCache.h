@@ -29,6 +29,14 @@ public:
     // What ReadViewIdentity(folder, which) answers now.
     bool ReadIdentity(const CString& folder, ViewIdentity which, GUID& out);
 
+    // How often the registrations were read anew, and desktop.ini files read:
+    // what a diagnosis (or a test) needs to see whether the cache served.
+    struct Reads {
+        unsigned long long registrations = 0;
+        unsigned long long folders = 0;
+    };
+    Reads ReadCounts();
+
 private:
     struct Folder {
         CString path;
@@ -40,6 +48,7 @@ private:
         GUID vault{};
         GUID view{};
         ULONGLONG lastUse = 0;
+        ULONGLONG checked = 0;  // the request that last looked at it
     };
     struct View {
         CString name;
@@ -63,6 +72,8 @@ private:
     std::vector<Folder*> owners_;  // ... and the folder it belongs to
     bool handlesDirty_ = true;
     ULONGLONG clock_ = 0;
+    ULONGLONG generation_ = 0;
+    Reads reads_;
 };
 
 // The one cache of the process, released when the module unloads.
