@@ -12,7 +12,7 @@
 #include "settings/ViewIdentity.h"
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/TempFolder.h"
-#include "tests/support/TestMain.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/VaultFixture.h"
 
 namespace {
