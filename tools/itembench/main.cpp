@@ -29,7 +29,8 @@ namespace {
 
 struct Options {
     bool smoke = false;        // one repetition of each, answers checked only
-    double budgetSeconds = 1.5;  // per measurement, once the minimum is reached
+    double budgetSeconds = 3;  // per measurement, once the minimum is reached
+    int children = -1, views = -1;  // only the cases with these counts (-1: all)
 };
 
 struct Stats {
@@ -138,7 +139,7 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     for (int i = 0; i < item.children; ++i) {
         expectedBytes += 60 + 2 * static_cast<ULONG>(ChildName(i).size() + ChildPath(i).size());
     }
-    const int maxReps = item.children >= 10000 ? 31 : 201;
+    const int maxReps = item.children >= 10000 ? 51 : 301;
     UniqueBstr path(SysAllocString(vault.ItemPath(item).c_str()));
     Row row;
     row.children = item.children;
@@ -369,6 +370,7 @@ int Run(const Options& options) {
         CheckResult(host.Format()->QueryInterface(IID_IPlxFileFormatProps, props.PutVoid()),
                     "QueryInterface(IPlxFileFormatProps)");
         for (const int views : {1, 10, 100}) {
+            if (options.views >= 0 && views != options.views) continue;
             vault.SetRegisteredViews(views);
             const std::wstring found = vault.CacheFileNow();
             if (found != vault.CacheFile()) {
@@ -376,14 +378,18 @@ int Run(const Options& options) {
                      std::string(found.begin(), found.end()) + " not " + std::string(vault.CacheFile().begin(), vault.CacheFile().end()));
             }
             for (const BenchItem& item : BenchItems()) {
+                if (options.children >= 0 && item.children != options.children) continue;
                 fprintf(stderr, "itembench: %d children, %d registered views\n", item.children, views);
                 rows.push_back(MeasureCase(options, vault, item, views, host.Format(), props.Get()));
             }
+            if (options.children >= 0 && options.children != 10000) continue;
             peaks.push_back(RunPeakChild(true, vault.CacheFile(),
                                          L"plug-in, " + std::to_wstring(views) + L" registered view" +
                                              (views > 1 ? L"s:" : L":")));
         }
-        peaks.push_back(RunPeakChild(false, vault.CacheFile(), L"floor:"));
+        if (options.children < 0 || options.children == 10000) {
+            peaks.push_back(RunPeakChild(false, vault.CacheFile(), L"floor:"));
+        }
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
             return a.children != b.children ? a.children < b.children : a.views < b.views;
         });
@@ -408,12 +414,17 @@ int wmain(int argc, wchar_t** argv) {
             options.smoke = true;
         } else if (arg == L"--budget" && i + 1 < argc) {
             options.budgetSeconds = _wtof(argv[++i]);
+        } else if (arg == L"--children" && i + 1 < argc) {
+            options.children = _wtoi(argv[++i]);
+        } else if (arg == L"--views" && i + 1 < argc) {
+            options.views = _wtoi(argv[++i]);
         } else if (arg == L"--peak" && i + 2 < argc) {
             peak = true;
             peakPlugin = std::wstring(argv[++i]) == L"plugin";
             cacheFile = argv[++i];
         } else {
-            fprintf(stderr, "usage: itembench [--smoke] [--budget SECONDS_PER_MEASUREMENT]\n");
+            fprintf(stderr, "usage: itembench [--smoke] [--budget SECONDS_PER_MEASUREMENT] [--children 0|100|10000]"
+                            " [--views 1|10|100]\n");
             return 2;
         }
     }
