@@ -24,7 +24,8 @@ TEST(RefPtr, SelfAssignmentOfTheOnlyReferenceKeepsTheObject) {
     RefPtr<Counted> p(new Counted(destroyed));
     EXPECT_EQ(p->RefCount(), 1);
     p = p.Get();
-    p = p;
+    const auto& same = p;
+    p = same;
     EXPECT_EQ(destroyed, 0);
     EXPECT_EQ(p->RefCount(), 1);
 }

@@ -1,0 +1,58 @@
+#pragma once
+// The benchmark's vault: one vault view registered for the current user, any
+// number of other registered views listed before it, and an item cache holding
+// three items with 0, 100 and 10,000 children.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+inline constexpr wchar_t kCacheMutexName[] = L"804BF230-0F69-4525-ADF3-E15F2077A46E";
+
+struct BenchItem {
+    int children;
+    std::wstring fileName;  // the item's file name, ending in ".<item>"
+};
+
+// The three items, in the order of the table.
+const std::vector<BenchItem>& BenchItems();
+
+// The stored values of child i, which the answers are checked against.
+std::wstring ChildName(int i);
+std::wstring ChildPath(int i);
+inline std::int32_t ChildItemType(int i) { return 1 + i % 2; }   // typeCode 4 or 5
+inline std::int32_t ChildLinkType(int i) { return i % 2 ? 6 : 4; }  // linkCode 5 or 4
+inline std::int32_t ChildRef1(int i) { return 1000 + i; }
+// The item's date: a kind-1 timestamp on an even second, reported unchanged.
+inline constexpr double kItemTimestamp = 45352.5;  // 2024-03-01 12:00:00
+
+class BenchVault {
+public:
+    BenchVault();  // folders under the temporary folder
+    BenchVault(const BenchVault&) = delete;
+    BenchVault& operator=(const BenchVault&) = delete;
+
+    // Registers the vault and writes its item cache. Throws on failure.
+    void Create();
+    // Makes exactly views registered views: the vault and views - 1 machine
+    // registrations of other vaults, listed before it.
+    void SetRegisteredViews(int views);
+    // Removes the registrations, the view roots and the cache file, and the
+    // application keys when they did not exist before.
+    void Remove() noexcept;
+
+    const std::wstring& CacheFile() const { return cacheFile_; }
+    // The cache file the plug-in finds for the vault with the views registered now.
+    std::wstring CacheFileNow() const;
+    std::wstring ItemPath(const BenchItem& item) const;
+    // Storage names and the stream name of an item's children or item stream.
+    static std::vector<std::wstring> ChildrenElements(const BenchItem& item);
+    static std::vector<std::wstring> ItemElements(const BenchItem& item);
+
+private:
+    std::wstring base_;
+    std::wstring cacheFile_;
+    int fillers_ = 0;
+    bool machineKeyExisted_ = true, userKeyExisted_ = true;
+};

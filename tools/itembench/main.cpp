@@ -1,0 +1,441 @@
+// itembench: how long the plug-in takes to answer the host, against what any
+// reader of the item cache must spend. In one process it registers vault views,
+// writes an item cache and times, for 0, 100 and 10,000 children and 1, 10 and
+// 100 registered views: the raw read of a children stream (a), the floor of
+// GetReferences (the raw read and the host's records built from its bytes, e),
+// GetReferences on an existing navigator, CreateNavigator + GetReferences + the
+// host's frees, and GetProperty(1); and, in a child process each, the peak
+// working set while 10,000 children are listed. Every answer is checked before
+// it is timed. Run it with scripts/bench (release build, pinned to one CPU).
+#include <windows.h>
+#include <objbase.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "common/ComPtr.h"
+#include "common/UniqueResource.h"
+#include "plugin/ReferenceRecord.h"
+#include "tools/itembench/BenchVault.h"
+#include "tools/itembench/Floor.h"
+#include "tools/itemhost/PluginHost.h"
+
+namespace {
+
+struct Options {
+    bool smoke = false;        // one repetition of each, answers checked only
+    double budgetSeconds = 3;  // per measurement, once the minimum is reached
+    int children = -1, views = -1;  // only the cases with these counts (-1: all)
+};
+
+struct Stats {
+    double median = 0, min = 0;
+    int reps = 0;
+};
+
+struct Row {
+    int children = 0, views = 0;
+    Stats raw, floor, references, navigatorAndReferences, property;
+};
+
+struct Peak {
+    std::wstring what;
+    double rise = 0, handed = 0;  // bytes
+    bool belowEarlierPeak = false;
+};
+
+double Now() {
+    static const double perMicrosecond = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart) / 1e6;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / perMicrosecond;
+}
+
+[[noreturn]] void Fail(const std::string& what) { throw std::runtime_error(what); }
+
+std::string Hex(HRESULT hr) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
+
+void Check(bool ok, const std::string& what) {
+    if (!ok) Fail("wrong answer: " + what);
+}
+
+void CheckResult(HRESULT hr, const std::string& what) {
+    if (FAILED(hr)) Fail(what + " failed with " + Hex(hr));
+}
+
+bool SameText(BSTR text, const std::wstring& expected) {
+    return text && SysStringLen(text) == expected.size() && expected.compare(text) == 0;
+}
+
+// The answer for item must be its children in stored order with the stored values.
+void CheckRecords(const ReferenceRecord* records, long count, const BenchItem& item) {
+    Check(count == item.children, "count of records");
+    if (count == 0) return;
+    for (const int i : {0, item.children / 2, item.children - 1}) {
+        const ReferenceRecord& r = records[i];
+        Check(SameText(r.name, ChildName(i)) && SameText(r.path, ChildPath(i)), "name or path of a record");
+        Check(r.numbersSize == 20 && r.numbers && r.numbers->ref1 == ChildRef1(i) && r.numbers->state == 0,
+              "numbers of a record");
+        Check(r.typeCode == (ChildItemType(i) == 1 ? 4 : 5) && r.linkCode == (ChildLinkType(i) == 4 ? 4 : 5) &&
+                  r.one == 1,
+              "codes of a record");
+    }
+}
+
+// Runs op, which returns the microseconds it timed, until the repetitions or the
+// time budget are used up; never fewer than 11 repetitions (1 for a smoke run).
+template <class Op>
+Stats Measure(const Options& options, int maxReps, Op op) {
+    op();  // checked and warmed up
+    std::vector<double> samples;
+    const int minReps = options.smoke ? 1 : std::min(11, maxReps);
+    const int reps = options.smoke ? 1 : maxReps;
+    const double start = Now();
+    while (static_cast<int>(samples.size()) < reps &&
+           (static_cast<int>(samples.size()) < minReps || Now() - start < options.budgetSeconds * 1e6)) {
+        samples.push_back(op());
+    }
+    std::sort(samples.begin(), samples.end());
+    const size_t n = samples.size();
+    Stats stats;
+    stats.reps = static_cast<int>(n);
+    stats.min = samples.front();
+    stats.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+    return stats;
+}
+
+class Records {
+public:
+    Records() = default;
+    Records(const Records&) = delete;
+    Records& operator=(const Records&) = delete;
+    ~Records() { Free(); }
+    void Free() noexcept {
+        FreeReferenceRecords(array, count);
+        array = nullptr;
+        count = 0;
+    }
+    long count = 0;
+    ReferenceRecord* array = nullptr;
+};
+
+Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem& item, int views,
+                IPlxFileFormat* format, IPlxFileFormatProps* props) {
+    const std::vector<std::wstring> elements = BenchVault::ChildrenElements(item);
+    ULONG expectedBytes = 8;
+    for (int i = 0; i < item.children; ++i) {
+        expectedBytes += 60 + 2 * static_cast<ULONG>(ChildName(i).size() + ChildPath(i).size());
+    }
+    const int maxReps = item.children >= 10000 ? 51 : 301;
+    UniqueBstr path(SysAllocString(vault.ItemPath(item).c_str()));
+    Row row;
+    row.children = item.children;
+    row.views = views;
+
+    row.raw = Measure(options, maxReps, [&] {
+        StreamBytes bytes;
+        const double t0 = Now();
+        const HRESULT hr = RawRead(vault.CacheFile(), elements, bytes);
+        const double t1 = Now();
+        CheckResult(hr, "the raw read");
+        Check(bytes.size == expectedBytes, "size of the children stream");
+        return t1 - t0;
+    });
+
+    row.floor = Measure(options, maxReps, [&] {
+        Records records;
+        const double t0 = Now();
+        StreamBytes bytes;
+        HRESULT hr = RawRead(vault.CacheFile(), elements, bytes);
+        if (SUCCEEDED(hr)) hr = BuildRecords(bytes, &records.count, &records.array);
+        const double t1 = Now();
+        CheckResult(hr, "the floor");
+        CheckRecords(records.array, records.count, item);
+        return t1 - t0;
+    });
+
+    ComPtr<IPlxFileNavigator> navigator;
+    CheckResult(format->CreateNavigator(path.Get(), 0, navigator.Put()), "CreateNavigator");
+    row.references = Measure(options, maxReps, [&] {
+        Records records;
+        const double t0 = Now();
+        const HRESULT hr = navigator->GetReferences(0, &records.count, &records.array);
+        const double t1 = Now();
+        CheckResult(hr, "GetReferences");
+        CheckRecords(records.array, records.count, item);
+        return t1 - t0;
+    });
+    navigator.Reset();
+
+    row.navigatorAndReferences = Measure(options, maxReps, [&] {
+        Records records;
+        ComPtr<IPlxFileNavigator> fresh;
+        const double t0 = Now();
+        HRESULT hr = format->CreateNavigator(path.Get(), 0, fresh.Put());
+        if (SUCCEEDED(hr)) hr = fresh->GetReferences(0, &records.count, &records.array);
+        const double t1 = Now();
+        CheckResult(hr, "CreateNavigator + GetReferences");
+        CheckRecords(records.array, records.count, item);
+        const double t2 = Now();
+        records.Free();
+        fresh.Reset();
+        return t1 - t0 + Now() - t2;
+    });
+
+    VARIANT pathValue;
+    VariantInit(&pathValue);
+    pathValue.vt = VT_BSTR;
+    pathValue.bstrVal = path.Get();  // lent; path owns it
+    row.property = Measure(options, maxReps, [&] {
+        UniqueVariant value, extra;
+        const double t0 = Now();
+        const HRESULT hr = props->GetProperty(1, pathValue, &value, &extra);
+        const double t1 = Now();
+        CheckResult(hr, "GetProperty(1)");
+        Check(value.vt == VT_DATE && std::fabs(value.date - kItemTimestamp) < 1e-9, "the item's date");
+        Check(extra.vt == VT_I4 && extra.lVal == 0, "the extra value");
+        return t1 - t0;
+    });
+    return row;
+}
+
+double HandedBytes(const ReferenceRecord* records, long count) {
+    double bytes = static_cast<double>(count) * (sizeof(ReferenceRecord) + sizeof(ReferenceNumbers));
+    for (long i = 0; i < count; ++i) {
+        // A BSTR is its length prefix, its text and the terminating NUL.
+        bytes += SysStringByteLen(records[i].path) + 6.0 + SysStringByteLen(records[i].name) + 6.0;
+    }
+    return bytes;
+}
+
+PROCESS_MEMORY_COUNTERS Memory() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return counters;
+}
+
+// In a process of its own (so earlier work leaves no peak behind): list the
+// 10,000 children once through the plug-in or the floor, after a warm-up with
+// the 100 children, and print the working set before, the peaks before and
+// after, and the bytes of the records handed out.
+int PeakChild(bool plugin, const std::wstring& cacheFile) {
+    const BenchItem& warm = BenchItems()[1];
+    const BenchItem& big = BenchItems()[2];
+    BenchVault vault;
+    PluginHost host;
+    auto list = [&](const BenchItem& item, Records& records) {
+        if (plugin) {
+            UniqueBstr path(SysAllocString(vault.ItemPath(item).c_str()));
+            ComPtr<IPlxFileNavigator> navigator;
+            CheckResult(host.Format()->CreateNavigator(path.Get(), 0, navigator.Put()), "CreateNavigator");
+            CheckResult(navigator->GetReferences(0, &records.count, &records.array), "GetReferences");
+        } else {
+            StreamBytes bytes;
+            CheckResult(RawRead(cacheFile, BenchVault::ChildrenElements(item), bytes), "the raw read");
+            CheckResult(BuildRecords(bytes, &records.count, &records.array), "the floor");
+        }
+        CheckRecords(records.array, records.count, item);
+    };
+    if (plugin) CheckResult(host.Load(Activation::Direct, DefaultPluginPath()), "loading ItemPlugin.dll");
+    {
+        Records records;
+        list(warm, records);
+    }
+    const PROCESS_MEMORY_COUNTERS before = Memory();
+    Records records;
+    list(big, records);
+    const PROCESS_MEMORY_COUNTERS after = Memory();
+    printf("%.0f %.0f %.0f %.0f\n", static_cast<double>(before.WorkingSetSize),
+           static_cast<double>(before.PeakWorkingSetSize), static_cast<double>(after.PeakWorkingSetSize),
+           HandedBytes(records.array, records.count));
+    return 0;
+}
+
+Peak RunPeakChild(bool plugin, const std::wstring& cacheFile, const std::wstring& what) {
+    wchar_t self[MAX_PATH + 1] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(self) + L"\" --peak " + (plugin ? L"plugin" : L"floor") + L" \"" +
+                           cacheFile + L"\"";
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    UniqueHandle readEnd, writeEnd;
+    if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) Fail("cannot create a pipe");
+    SetHandleInformation(readEnd.Get(), HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd.Get();
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+        Fail("cannot start the peak measurement");
+    }
+    UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
+    writeEnd.Reset();
+    std::string output;
+    char buffer[256];
+    DWORD got = 0;
+    while (ReadFile(readEnd.Get(), buffer, sizeof buffer, &got, nullptr) && got) output.append(buffer, got);
+    WaitForSingleObject(processHandle.Get(), INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(processHandle.Get(), &code);
+    double workingSet = 0, peakBefore = 0, peakAfter = 0, handed = 0;
+    if (code != 0 || sscanf(output.c_str(), "%lf %lf %lf %lf", &workingSet, &peakBefore, &peakAfter, &handed) != 4) {
+        Fail("the peak measurement failed");
+    }
+    Peak peak;
+    peak.what = what;
+    peak.rise = peakAfter - workingSet;
+    peak.handed = handed;
+    peak.belowEarlierPeak = peakAfter <= peakBefore;
+    return peak;
+}
+
+std::string Micro(double us) {
+    char text[32];
+    if (us >= 100) snprintf(text, sizeof text, "%.0f", us);
+    else snprintf(text, sizeof text, "%.1f", us);
+    return text;
+}
+
+std::string Cell(const Stats& s) { return Micro(s.median) + " / " + Micro(s.min); }
+
+std::string Ratio(double value, double floor) {
+    char text[32];
+    snprintf(text, sizeof text, "%.1f x", floor > 0 ? value / floor : 0.0);
+    return text;
+}
+
+void PrintTable(const std::vector<Row>& rows, const std::vector<Peak>& peaks, const Options& options) {
+    printf("\nItemPlugin benchmark (%s build), times in microseconds, median / minimum%s\n",
+#ifdef NDEBUG
+           "release",
+#else
+           "debug",
+#endif
+           options.smoke ? " (smoke run: one repetition each)" : "");
+    printf("a: raw read of the children stream; e: floor of GetReferences (raw read + the host's records)\n\n");
+    printf("%8s %5s | %-15s | %-15s | %-25s | %-27s | %-15s | %s\n", "children", "views", "raw read (a)",
+           "floor (e)", "GetReferences (x e)", "CreateNav+GetRefs (x a+e)", "GetProperty(1)", "reps");
+    printf("%.*s\n", 136,
+           "-------------------------------------------------------------------------------------------------------"
+           "-------------------------------------------------------");
+    for (const Row& r : rows) {
+        const std::string refs = Cell(r.references) + " (" + Ratio(r.references.median, r.floor.median) + ")";
+        const std::string both = Cell(r.navigatorAndReferences) + " (" +
+                                 Ratio(r.navigatorAndReferences.median, r.raw.median + r.floor.median) + ")";
+        printf("%8d %5d | %-15s | %-15s | %-25s | %-27s | %-15s | %d-%d\n", r.children, r.views,
+               Cell(r.raw).c_str(), Cell(r.floor).c_str(), refs.c_str(), both.c_str(), Cell(r.property).c_str(),
+               std::min({r.raw.reps, r.floor.reps, r.references.reps, r.navigatorAndReferences.reps,
+                         r.property.reps}),
+               std::max({r.raw.reps, r.floor.reps, r.references.reps, r.navigatorAndReferences.reps,
+                         r.property.reps}));
+    }
+    printf("\nPeak working set while listing 10,000 children (rise over the working set before the call):\n");
+    for (const Peak& p : peaks) {
+        printf("  %-34ls %7.2f MiB for %.2f MiB of records handed out (%.2f x)%s\n", p.what.c_str(),
+               p.rise / 1048576, p.handed / 1048576, p.rise / p.handed,
+               p.belowEarlierPeak ? ", no higher than an earlier peak" : "");
+    }
+}
+
+int Run(const Options& options) {
+    // Held for the whole run so that the cache mutex always exists, as it does
+    // while any host holds it; both the raw read and the plug-in open it.
+    UniqueHandle keeper(CreateMutexW(nullptr, FALSE, kCacheMutexName));
+    BenchVault vault;
+    std::vector<Row> rows;
+    std::vector<Peak> peaks;
+    int code = 0;
+    try {
+        fprintf(stderr, "itembench: writing the item cache\n");
+        vault.Create();
+        PluginHost host;
+        CheckResult(host.Load(Activation::Direct, DefaultPluginPath()), "loading ItemPlugin.dll");
+        ComPtr<IPlxFileFormatProps> props;
+        CheckResult(host.Format()->QueryInterface(IID_IPlxFileFormatProps, props.PutVoid()),
+                    "QueryInterface(IPlxFileFormatProps)");
+        for (const int views : {1, 10, 100}) {
+            if (options.views >= 0 && views != options.views) continue;
+            vault.SetRegisteredViews(views);
+            const std::wstring found = vault.CacheFileNow();
+            if (found != vault.CacheFile()) {
+                Fail("with " + std::to_string(views) + " registered views the vault's cache is looked for in " +
+                     std::string(found.begin(), found.end()) + " not " + std::string(vault.CacheFile().begin(), vault.CacheFile().end()));
+            }
+            for (const BenchItem& item : BenchItems()) {
+                if (options.children >= 0 && item.children != options.children) continue;
+                fprintf(stderr, "itembench: %d children, %d registered views\n", item.children, views);
+                rows.push_back(MeasureCase(options, vault, item, views, host.Format(), props.Get()));
+            }
+            if (options.children >= 0 && options.children != 10000) continue;
+            peaks.push_back(RunPeakChild(true, vault.CacheFile(),
+                                         L"plug-in, " + std::to_wstring(views) + L" registered view" +
+                                             (views > 1 ? L"s:" : L":")));
+        }
+        if (options.children < 0 || options.children == 10000) {
+            peaks.push_back(RunPeakChild(false, vault.CacheFile(), L"floor:"));
+        }
+        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+            return a.children != b.children ? a.children < b.children : a.views < b.views;
+        });
+        PrintTable(rows, peaks, options);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "itembench: %s\n", e.what());
+        code = 1;
+    }
+    vault.Remove();
+    return code;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Options options;
+    bool peak = false, peakPlugin = false;
+    std::wstring cacheFile;
+    for (int i = 1; i < argc; ++i) {
+        const std::wstring arg = argv[i];
+        if (arg == L"--smoke") {
+            options.smoke = true;
+        } else if (arg == L"--budget" && i + 1 < argc) {
+            options.budgetSeconds = _wtof(argv[++i]);
+        } else if (arg == L"--children" && i + 1 < argc) {
+            options.children = _wtoi(argv[++i]);
+        } else if (arg == L"--views" && i + 1 < argc) {
+            options.views = _wtoi(argv[++i]);
+        } else if (arg == L"--peak" && i + 2 < argc) {
+            peak = true;
+            peakPlugin = std::wstring(argv[++i]) == L"plugin";
+            cacheFile = argv[++i];
+        } else {
+            fprintf(stderr, "usage: itembench [--smoke] [--budget SECONDS_PER_MEASUREMENT] [--children 0|100|10000]"
+                            " [--views 1|10|100]\n");
+            return 2;
+        }
+    }
+    if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
+    int code;
+    try {
+        code = peak ? PeakChild(peakPlugin, cacheFile) : Run(options);
+    } catch (const std::exception& e) {
+        fprintf(stderr, "itembench: %s\n", e.what());
+        code = 1;
+    }
+    CoUninitialize();
+    return code;
+}
