@@ -3,7 +3,8 @@
 #
 # The installer package end to end in the test run's Wine prefix: what a silent
 # install writes is what DllRegisterServer writes, script clients and the host
-# tool find the classes, a higher version replaces the installed one, a lower
+# tool find the classes, a higher version replaces the installed one, so does a
+# rebuild of the same version, a lower
 # one is refused, and removal leaves the registry as it was. The prefix is
 # shared with the other suites: everything installed or written is removed
 # again, on failure too.
@@ -31,6 +32,7 @@ product_code() {
 }
 code_a=$(product_code "$package")
 code_b=$(product_code "$next_package")
+code_c=""
 [ -n "$code_a" ] && [ -n "$code_b" ] && [ "$code_a" != "$code_b" ] || fail "the packages need two product codes"
 
 # msiexec's exit code: Wine keeps only its low 8 bits, so only 0 is told apart.
@@ -60,7 +62,7 @@ saved_app_keys=()
 cleanup() {
   local rc=$?
   set +e
-  for code in "$code_b" "$code_a"; do
+  for code in $code_c "$code_b" "$code_a"; do
     product_installed "$code" && wine_run msiexec /x "$code" /qn >/dev/null 2>&1
   done
   if [ -f "$work/registered" ]; then
@@ -160,21 +162,35 @@ product_installed "$code_a" && fail "upgrade: the old product $code_a is still r
 cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "upgrade: the DLL is missing at $installed_dll"
 check_entries upgraded
 
+step "a rebuild of the same version (another ProductCode) replaces the installed one"
+rebuilt="$work/ItemPlugin-rebuilt-x64.msi"
+cp "$next_package" "$rebuilt"
+new_guid() { printf '{%s}' "$(tr a-z A-Z </proc/sys/kernel/random/uuid)"; }
+code_c=$(new_guid)
+msibuild "$rebuilt" -q "UPDATE \`Property\` SET \`Value\` = '$code_c' WHERE \`Property\` = 'ProductCode'" \
+  -s ItemPlugin Kestrelmar 'x64;1033' "$(new_guid)" || fail "cannot make the rebuilt package"
+rc=$(msiexec_rc /i "$(windows_path "$rebuilt")" /qn)
+[ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "rebuild: msiexec exit code $rc"; }
+product_installed "$code_c" || fail "rebuild: the rebuilt product $code_c is not registered"
+product_installed "$code_b" && fail "rebuild: the product $code_b is still registered beside it"
+cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "rebuild: the DLL is missing at $installed_dll"
+check_entries rebuilt
+
 step "downgrade: msiexec /i $(basename "$package") /qn is refused"
 rc=$(msiexec_rc /i "$(windows_path "$package")" /qn)
 [ "$rc" != 0 ] || fail "downgrade: msiexec reported success"
 echo "   msiexec exit code $rc (low 8 bits)"
 product_installed "$code_a" && fail "downgrade: the older product $code_a got installed"
-product_installed "$code_b" || fail "downgrade: the installed product $code_b is gone"
+product_installed "$code_c" || fail "downgrade: the installed product $code_c is gone"
 cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "downgrade: the DLL is missing at $installed_dll"
 check_entries downgrade-refused
 
-step "msiexec /x $code_b /qn"
-rc=$(msiexec_rc /x "$code_b" /qn)
+step "msiexec /x $code_c /qn"
+rc=$(msiexec_rc /x "$code_c" /qn)
 [ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "remove: msiexec exit code $rc"; }
 [ -e "$installed_dll" ] && fail "remove: the DLL is still there"
 [ -e "$install_dir" ] && fail "remove: $install_dir is still there"
-product_installed "$code_b" && fail "remove: the product $code_b is still registered"
+product_installed "$code_c" && fail "remove: the product $code_c is still registered"
 snapshot "$work/removed"
 # Wine's msiexec also deletes each parent key that the removal leaves empty, even
 # one it did not create (a fresh prefix has an empty Wow6432Node\Interface): a
