@@ -1,14 +1,15 @@
 # cmake -DWIXL=... -DMSIBUILD=... -DMSIINFO=... -DWXS=... -DINCLUDE_DIR=...
-#       -DVERSION=... -DPLUGIN_DLL=... -DFILE_VERSION=... -DOUTPUT=... -P BuildPackage.cmake
+#       -DREMOVE_TABLE=... -DVERSION=... -DPLUGIN_DLL=... -DFILE_VERSION=... -DOUTPUT=... -P BuildPackage.cmake
 #
 # Builds the package with wixl, then sets what wixl 0.101 cannot express:
+# - the RemoveRegistry table that registry-rows wrote (the ForceRemove keys);
 # - the DLL's file version in the File table, so that Windows Installer applies
 #   the rules for versioned files to it rather than those for unversioned ones;
 # - an inclusive upper bound on the upgrade row (WiX's AllowSameVersionUpgrades),
 #   so that a rebuild of the same version replaces the installed product instead
 #   of installing a second one beside it.
 # The package appears under OUTPUT only when every step succeeded.
-foreach(var WIXL MSIBUILD MSIINFO WXS INCLUDE_DIR VERSION PLUGIN_DLL FILE_VERSION OUTPUT)
+foreach(var WIXL MSIBUILD MSIINFO WXS INCLUDE_DIR REMOVE_TABLE VERSION PLUGIN_DLL FILE_VERSION OUTPUT)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "BuildPackage.cmake: ${var} is not set")
   endif()
@@ -43,7 +44,7 @@ set(upgrade_code "${CMAKE_MATCH_1}")
 
 # 513: msidbUpgradeAttributesMigrateFeatures | msidbUpgradeAttributesVersionMaxInclusive.
 # Attributes is part of the Upgrade table's key: the row is replaced, not updated.
-run(${MSIBUILD} "${partial}"
+run(${MSIBUILD} "${partial}" -i "${REMOVE_TABLE}"
   -q "UPDATE `File` SET `Version` = '${FILE_VERSION}', `Language` = '0' WHERE `File` = 'ItemPlugin.dll'"
   -q "DELETE FROM `Upgrade` WHERE `ActionProperty` = 'WIX_UPGRADE_DETECTED'"
   -q "INSERT INTO `Upgrade` (`UpgradeCode`, `VersionMax`, `Attributes`, `ActionProperty`) VALUES ('${upgrade_code}', '${VERSION}', 513, 'WIX_UPGRADE_DETECTED')")

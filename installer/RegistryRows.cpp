@@ -3,12 +3,14 @@
 // definition of the type library, so that the package and self-registration
 // cannot drift apart.
 //
-//   registry-rows IDL FILE_REF FOLDER_REF OUT64 OUT32
+//   registry-rows IDL FILE_REF FOLDER_REF OUT64 OUT32 REMOVE_IDT
 //
 // FILE_REF is the installed DLL's path as the package writes it ("[#file id]"),
 // FOLDER_REF its folder without a trailing backslash. OUT64 receives the rows of
 // the 64-bit registry view, OUT32 those RegisterTypeLib also writes to the
-// 32-bit view (the automation interfaces).
+// 32-bit view (the automation interfaces). REMOVE_IDT is a RemoveRegistry
+// table (wixl has no element for it): the ForceRemove keys, deleted with
+// everything below them when the package installs, before its rows are written.
 //
 // Runs on the build machine: standard library only.
 #include "RegistrationTable.h"
@@ -28,6 +30,9 @@ namespace {
 // The standard marshalers RegisterTypeLib names for automation interfaces.
 constexpr const char* kUniversalMarshaler = "{00020424-0000-0000-C000-000000000046}";
 constexpr const char* kDispatchMarshaler = "{00020420-0000-0000-C000-000000000046}";
+// Never deleted through ForceRemove, whatever a row says.
+constexpr const char* kProtectedKeys[] = {"AppID", "CLSID", "Component Categories", "FileType", "Interface", "Hardware",
+                                          "Mime", "SAM", "SECURITY", "SYSTEM", "Software", "TypeLib"};
 // RegisterTypeLib records a library loaded from a file with LIBFLAG_FHASDISKIMAGE.
 constexpr unsigned kLibFlagHasDiskImage = 8;
 
@@ -142,13 +147,23 @@ void AddRow(std::vector<WixRow>& rows, WixRow row) {
     rows.push_back(std::move(row));
 }
 
-void TableRows(std::vector<WixRow>& rows, const std::string& fileRef) {
+bool IsProtected(const std::string& key) {
+    const std::string name = Lower(key.substr(key.rfind('\\') == std::string::npos ? 0 : key.rfind('\\') + 1));
+    return std::any_of(std::begin(kProtectedKeys), std::end(kProtectedKeys),
+                       [&](const char* p) { return Lower(p) == name; });
+}
+
+void TableRows(std::vector<WixRow>& rows, std::vector<std::string>& forceRemoved, const std::string& fileRef) {
     for (const auto group : registration::kAllGroups) {
         for (const auto& row : group) {
             if (!row.key || !*row.key) {
                 throw std::runtime_error("a registration row has no key");
             }
             const std::string key = Utf8(row.key);
+            if ((row.marks & registration::kForceRemove) && !row.valueName && !IsProtected(key) &&
+                std::find(forceRemoved.begin(), forceRemoved.end(), key) == forceRemoved.end()) {
+                forceRemoved.push_back(key);
+            }
             if (row.valueName && !row.data) {
                 throw std::runtime_error("the value row " + key + " \"" + Utf8(row.valueName) + "\" has no data");
             }
@@ -440,11 +455,28 @@ void WriteInclude(const std::string& path, const std::vector<WixRow>& rows, bool
     }
 }
 
+void WriteRemoveTable(const std::string& path, const std::vector<std::string>& keys, const std::string& component) {
+    std::ostringstream out;
+    out << "RemoveRegistry\tRoot\tKey\tName\tComponent_\r\n"
+        << "s72\ti2\tl255\tL255\ts72\r\n"
+        << "RemoveRegistry\tRemoveRegistry\r\n";
+    int index = 0;
+    for (const auto& key : keys) {
+        // Root 0 is HKEY_CLASSES_ROOT; the name "-" deletes the key and its tree.
+        out << "ForceRemove" << ++index << "\t0\t" << FormattedText(key) << "\t-\t" << component << "\r\n";
+    }
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << out.str();
+    if (!file.flush()) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 6) {
-        std::cerr << "usage: registry-rows IDL FILE_REF FOLDER_REF OUT64 OUT32\n";
+    if (argc != 7) {
+        std::cerr << "usage: registry-rows IDL FILE_REF FOLDER_REF OUT64 OUT32 REMOVE_IDT\n";
         return 2;
     }
     try {
@@ -457,10 +489,13 @@ int main(int argc, char** argv) {
 
         std::vector<WixRow> rows64;
         std::vector<WixRow> rows32;
-        TableRows(rows64, argv[2]);
+        std::vector<std::string> forceRemoved;
+        TableRows(rows64, forceRemoved, argv[2]);
         TypeLibraryRows(rows64, rows32, idlText.str(), argv[2], argv[3]);
         WriteInclude(argv[4], rows64, false);
         WriteInclude(argv[5], rows32, true);
+        // The component of the DLL, as in ItemPlugin.wxs.
+        WriteRemoveTable(argv[6], forceRemoved, "ItemPluginDll");
     } catch (const std::exception& e) {
         std::cerr << "registry-rows: " << e.what() << "\n";
         return 1;

@@ -25,6 +25,7 @@ installed_dll="$install_dir/ItemPlugin.dll"
 installed_dll_windows='C:\Program Files\ItemPlugin\ItemPlugin.dll'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 demo_folder='C:\users\Public\ItemPluginPackageTest'
+stale_key='HKCR\CLSID\{53723AC8-432D-4A25-AF06-7B67EC2F1826}\Stale'
 app_keys=('HKLM\Software\Kestrelmar' 'HKCU\Software\Kestrelmar')
 
 product_code() {
@@ -62,6 +63,7 @@ saved_app_keys=()
 cleanup() {
   local rc=$?
   set +e
+  [ -f "$work/stale" ] && wine_run reg delete "$stale_key" /f >/dev/null 2>&1
   for code in $code_c "$code_b" "$code_a"; do
     product_installed "$code" && wine_run msiexec /x "$code" /qn >/dev/null 2>&1
   done
@@ -154,7 +156,11 @@ cat "$work/itemhost.out"
 grep -q '^Plug-in: *COM activation' "$work/itemhost.out" || fail "itemhost did not reach the plug-in through COM"
 grep -q 'Bracket.drw' "$work/itemhost.out" || fail "itemhost got no references for ${items[0]}"
 
-step "upgrade: msiexec /i $(basename "$next_package") /qn"
+step "upgrade: msiexec /i $(basename "$next_package") /qn, over a stale class subkey"
+# Like DllRegisterServer's ForceRemove, the install deletes the class keys with
+# whatever an earlier registration left below them.
+touch "$work/stale"
+wine_run reg add "$stale_key" /ve /d stale /f >/dev/null
 rc=$(msiexec_rc /i "$(windows_path "$next_package")" /qn)
 [ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "upgrade: msiexec exit code $rc"; }
 product_installed "$code_b" || fail "upgrade: the new product $code_b is not registered"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# package-tables.sh PACKAGE REGISTRY64_WXI
+# package-tables.sh PACKAGE REGISTRY64_WXI REMOVE_REGISTRY_IDT
 #
 # The built package's tables, for the rules Wine's msiexec does not enforce but
 # Windows Installer does, and for the choices the package depends on: no
@@ -8,7 +8,7 @@
 # installed, a 64-bit per-machine package whose Registry table holds every
 # generated row.
 set -euo pipefail
-package=${1:?package}; rows=${2:?generated registry rows}
+package=${1:?package}; rows=${2:?generated registry rows}; remove_rows=${3:?generated RemoveRegistry table}
 fail() { echo "FAIL: $*" >&2; exit 1; }
 errors=0
 problem() { echo "FAIL: $*" >&2; errors=$((errors + 1)); }
@@ -106,6 +106,12 @@ if ! cmp -s "$work/generated" "$work/table"; then
   problem "the Registry table is not the generated rows"
 fi
 grep -q '\[#ItemPlugin.dll\]' "$work/table" || problem "no registry row names the installed DLL"
+
+# The ForceRemove keys, deleted when the package installs.
+tr -d '\r' <"$remove_rows" | tail -n +4 | LC_ALL=C sort >"$work/generated-remove"
+table RemoveRegistry | LC_ALL=C sort >"$work/table-remove"
+[ -s "$work/generated-remove" ] || problem "no ForceRemove keys were generated"
+cmp -s "$work/generated-remove" "$work/table-remove" || problem "the RemoveRegistry table is not the generated one"
 
 [ "$errors" -eq 0 ] || exit 1
 echo "passed: $(wc -l <"$work/table") registry rows, version $version"
