@@ -99,7 +99,6 @@ std::wstring BenchVault::ItemPath(const BenchItem& item) const {
 }
 
 std::vector<std::wstring> BenchVault::ChildrenElements(const BenchItem& item) { return Split(Key(item, L'C')); }
-std::vector<std::wstring> BenchVault::ItemElements(const BenchItem& item) { return Split(Key(item, L'I')); }
 
 void BenchVault::Create() {
     machineKeyExisted_ = KeyExists(HKEY_LOCAL_MACHINE, kAppKeyPath);

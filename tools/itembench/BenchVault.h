@@ -46,9 +46,8 @@ public:
     // The cache file the plug-in finds for the vault with the views registered now.
     std::wstring CacheFileNow() const;
     std::wstring ItemPath(const BenchItem& item) const;
-    // Storage names and the stream name of an item's children or item stream.
+    // Storage names and the stream name of an item's children stream.
     static std::vector<std::wstring> ChildrenElements(const BenchItem& item);
-    static std::vector<std::wstring> ItemElements(const BenchItem& item);
 
 private:
     std::wstring base_;

@@ -87,7 +87,8 @@ void CheckRecords(const ReferenceRecord* records, long count, const BenchItem& i
     for (const int i : {0, item.children / 2, item.children - 1}) {
         const ReferenceRecord& r = records[i];
         Check(SameText(r.name, ChildName(i)) && SameText(r.path, ChildPath(i)), "name or path of a record");
-        Check(r.numbersSize == 20 && r.numbers && r.numbers->ref1 == ChildRef1(i) && r.numbers->state == 0,
+        Check(r.numbersSize == 20 && r.numbers && r.numbers->ref1 == ChildRef1(i) &&
+                  r.numbers->ref3 == 3000 + i && r.numbers->state == 0,
               "numbers of a record");
         Check(r.typeCode == (ChildItemType(i) == 1 ? 4 : 5) && r.linkCode == (ChildLinkType(i) == 4 ? 4 : 5) &&
                   r.one == 1,
