@@ -395,6 +395,8 @@ std::wstring OpenFailureText(const CacheReport& report) {
         case STG_E_LOCKVIOLATION:
         case STG_E_ACCESSDENIED:
             return L"the file is in use by another process or cannot be read";
+        case STG_E_READFAULT:
+            return L"a damaged compound file: it ends before its sectors do";
         case STG_E_DOCFILECORRUPT:
         case STG_E_OLDFORMAT:
         case STG_E_OLDDLL:
