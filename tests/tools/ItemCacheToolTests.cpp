@@ -21,6 +21,7 @@
 #include "tests/support/TempFolder.h"
 #include "tools/cachewriter/CacheWriter.h"
 #include "tools/itemcache/CacheInspection.h"
+#include "tools/itemcache/CacheReportText.h"
 
 namespace {
 
@@ -232,6 +233,11 @@ TEST_F(ItemCacheTool, CheckNamesEveryKindOfDamage) {
     EXPECT_EQ(FindItem(report, L"Huge")->initResult, ITEM_E_CACHEREAD);
     EXPECT_EQ(FindItem(report, L"Orphan")->initResult, ITEM_E_NOTFOUND);
     EXPECT_EQ(FindItem(report, L"Trailing")->initResult, S_OK) << "the plug-in reads past nothing";
+    const std::wstring text = ReportText(Command::Check, report, {});
+    EXPECT_NE(text.find(L"CountedC: stored count 1000 is more than a stream of 98 bytes can hold"), std::wstring::npos)
+        << text;
+    EXPECT_EQ(text.substr(text.rfind(L'\n', text.size() - 2) + 1), L"damaged: 8 items, 9 damage findings, 1 note\n")
+        << "the summary line comes last";
 }
 
 // Every command, text and JSON, on every kind of file: the exit status says

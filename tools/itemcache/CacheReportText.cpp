@@ -250,8 +250,10 @@ std::wstring SummaryLine(Command command, const CacheReport& report) {
     const std::wstring items = Num(static_cast<long long>(report.items.size())) + (report.items.size() == 1 ? L" item" : L" items");
     if (command != Command::Check) return items;
     const size_t damage = report.DamageCount();
+    const size_t notes = report.findings.size() - damage;
     return (damage ? L"damaged: " : L"sound: ") + items + L", " + Num(static_cast<long long>(damage)) +
-           L" damage findings, " + Num(static_cast<long long>(report.findings.size() - damage)) + L" notes";
+           (damage == 1 ? L" damage finding, " : L" damage findings, ") + Num(static_cast<long long>(notes)) +
+           (notes == 1 ? L" note" : L" notes");
 }
 
 const wchar_t* CommandName(Command command) {
