@@ -40,6 +40,30 @@ TEST(ItemKeys, EveryReservedCharacterHasItsEscape) {
     EXPECT_EQ(EncodeName(L"plain text"), L"plain text");
 }
 
+TEST(ItemKeys, DecodingTurnsEveryEscapeBackAndFlagsKeysNeverFormed) {
+    for (const wchar_t* text : {L"/%*:|!\n\r\t?\"", L"%01", L"50%", L"plain", L"", L"%%10"}) {
+        CString decoded;
+        EXPECT_TRUE(DecodeName(EncodeName(text), decoded)) << text;
+        EXPECT_EQ(decoded, text);
+    }
+    CString decoded;
+    EXPECT_FALSE(DecodeName(L"a%11b", decoded)) << "an escape past the list";
+    EXPECT_EQ(decoded, L"a%11b");
+    EXPECT_FALSE(DecodeName(L"100%", decoded)) << "a bare percent sign";
+    EXPECT_FALSE(DecodeName(L"a:b", decoded)) << "a bare reserved character";
+
+    const DecodedKey item = DecodeKey(ItemKey(L"50%.<item>"));
+    EXPECT_EQ(item.kind, KeyKind::Item);
+    EXPECT_EQ(item.name, L"50%");
+    EXPECT_TRUE(item.wellFormed);
+    const DecodedKey children = DecodeKey(ChildrenKey(L"a/b.<item>"));
+    EXPECT_EQ(children.kind, KeyKind::Children);
+    EXPECT_EQ(children.name, L"a/b");
+    EXPECT_EQ(DecodeKey(L"headerstream").kind, KeyKind::Other);
+    EXPECT_EQ(DecodeKey(L"").kind, KeyKind::Other);
+    EXPECT_EQ(DecodeKey(L"I").name, L"") << "names of 7 code units or fewer share the key \"I\"";
+}
+
 TEST(SplitKey, LongKeysNestStoragesOfThirtyCodeUnits) {
     auto split = [](size_t length) {
         std::wstring key;

@@ -108,14 +108,14 @@ std::vector<std::wstring> ElementNames(const std::wstring& key) {
     return names;
 }
 
-CacheWriter::CacheWriter(const std::wstring& path) {
+CacheWriter::CacheWriter(const std::wstring& path, CacheLayout layout) {
     if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) {
         Check(StgOpenStorageEx(path.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0, nullptr, nullptr,
                                IID_IStorage, root_.PutVoid()),
               "cannot open cache file");
         return;
     }
-    STGOPTIONS options{1, 0, 4096, nullptr};
+    STGOPTIONS options{1, 0, layout == CacheLayout::Version3 ? 512ul : 4096ul, nullptr};
     Check(StgCreateStorageEx(path.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
                              &options, nullptr, IID_IStorage, root_.PutVoid()),
           "cannot create cache file");

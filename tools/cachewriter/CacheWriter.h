@@ -34,11 +34,15 @@ struct StoredRecord {
 // The skipped word, the count (the number of records unless given) and the records.
 Bytes ChildrenStream(const std::vector<StoredRecord>& children, std::optional<std::uint32_t> count = {});
 
+// How a new file is laid out: the plug-in creates version 4 files with
+// 4096-byte sectors; files of version 3 have 512-byte sectors.
+enum class CacheLayout { Version4, Version3 };
+
 class CacheWriter {
 public:
     // Opens the compound file at path, creating it (with the cache's header
     // stream) when it does not exist.
-    explicit CacheWriter(const std::wstring& path);
+    explicit CacheWriter(const std::wstring& path, CacheLayout layout = CacheLayout::Version4);
     CacheWriter(const CacheWriter&) = delete;
     CacheWriter& operator=(const CacheWriter&) = delete;
 
