@@ -1,5 +1,6 @@
 #include "cache/ItemCacheFile.h"
 
+#include "cache/CachePath.h"
 #include "cache/ItemCacheLock.h"
 #include "cache/ItemKeys.h"
 #include "cache/RecordReader.h"
@@ -13,14 +14,6 @@ namespace {
 constexpr wchar_t kDescriptionText[] = L"KESTRELMAR Enterprise Item Cache";
 constexpr wchar_t kHeaderKey[] = L"headerstream";
 
-// The GUID as 36 lowercase hex digits in groups, no braces; empty on failure.
-CString GuidText(const GUID& guid) {
-    UniqueRpcWstr text;
-    UUID uuid = guid;
-    if (UuidToStringW(&uuid, text.Put()) != RPC_S_OK || !text) return {};
-    return CString(reinterpret_cast<const wchar_t*>(text.Get())).substr(0, 36);
-}
-
 }  // namespace
 
 CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
@@ -32,18 +25,12 @@ CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
     // A relative path would put the cache wherever the host happens to run.
     if (dataFolder.empty()) return;
 
-    path_ = dataFolder + L"Items";
-    CreateDirectoryW(path_.c_str(), nullptr);
-
     CString viewName;
     settings.FindVaultName(vaultId, viewName);
-    path_ += L'\\';
-    path_ += viewName;
-    CreateDirectoryW(path_.c_str(), nullptr);
-
-    path_ += L'\\';
-    path_ += GuidText(vaultId);
-    path_ += L"_vrsn_" + version + L".Items";
+    const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, viewName, vaultId);
+    CreateDirectoryW(location.itemsFolder.c_str(), nullptr);
+    CreateDirectoryW(location.viewFolder.c_str(), nullptr);
+    path_ = location.file;
 }
 
 HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, std::optional<StorageChain>& chain) {

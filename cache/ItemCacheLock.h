@@ -7,12 +7,10 @@
 #include <cstdint>
 #include <optional>
 
+#include "cache/CacheMutex.h"
 #include "cache/ItemCacheFile.h"
 #include "cache/RefPtr.h"
 #include "cache/StorageChain.h"
-#include "common/UniqueResource.h"
-
-inline constexpr wchar_t kItemCacheMutexName[] = L"804BF230-0F69-4525-ADF3-E15F2077A46E";
 
 class ItemCacheLock {
 public:
@@ -27,7 +25,6 @@ private:
     // Members go in reverse order: the chain closes its storages and the file,
     // then the mutex is released, its handle closed, and the file object let go.
     RefPtr<CItemCacheFile> file_;
-    UniqueHandle mutex_;
-    UniqueMutexOwnership mutexHeld_;
+    std::optional<CacheMutex> mutex_;
     std::optional<StorageChain> chain_;
 };

@@ -34,3 +34,39 @@ CString EncodeName(const CString& text) {
 
 CString ItemKey(const CString& fileName) { return FormKey(fileName, L'I'); }
 CString ChildrenKey(const CString& fileName) { return FormKey(fileName, L'C'); }
+
+bool DecodeName(const CString& key, CString& text) {
+    text.clear();
+    text.reserve(key.size());
+    bool wellFormed = true;
+    for (size_t i = 0; i < key.size(); ++i) {
+        const wchar_t c = key[i];
+        if (c != L'%') {
+            // EncodeName leaves no reserved character bare.
+            if (kReserved.find(c) != std::wstring_view::npos) wellFormed = false;
+            text += c;
+            continue;
+        }
+        const bool digits = i + 2 < key.size() && key[i + 1] >= L'0' && key[i + 1] <= L'9' && key[i + 2] >= L'0' &&
+                            key[i + 2] <= L'9';
+        const size_t position = digits ? static_cast<size_t>((key[i + 1] - L'0') * 10 + (key[i + 2] - L'0')) : kReserved.size();
+        if (position >= kReserved.size()) {
+            wellFormed = false;
+            text += c;
+            continue;
+        }
+        text += kReserved[position];
+        i += 2;
+    }
+    return wellFormed;
+}
+
+DecodedKey DecodeKey(const CString& key) {
+    DecodedKey decoded;
+    if (key.empty()) return decoded;
+    const wchar_t suffix = key.back();
+    if (suffix != L'I' && suffix != L'C') return decoded;
+    decoded.kind = suffix == L'I' ? KeyKind::Item : KeyKind::Children;
+    decoded.wellFormed = DecodeName(key.substr(0, key.size() - 1), decoded.name);
+    return decoded;
+}

@@ -6,6 +6,29 @@
 // the character's position in that list.
 CString EncodeName(const CString& text);
 
+// The item extension every item file name ends in.
+inline constexpr wchar_t kItemExtension[] = L".<item>";
+
+// The inverse of EncodeName, for showing keys to people: each %NN of the
+// reserved list turns back into its character. False when key is no text that
+// EncodeName gives (an escape outside the list, a bare reserved character);
+// text then holds the key with the escapes that could be read turned back.
+bool DecodeName(const CString& key, CString& text);
+
+enum class KeyKind { Item, Children, Other };
+
+// What an element key stands for: an item key ("...I") or a children key
+// ("...C") of the item whose file name is name + ".<item>", or neither (the
+// header's key, or a key this cache never forms). wellFormed is false when the
+// text before the suffix is no encoding EncodeName gives; such a key is one the
+// plug-in can never ask for.
+struct DecodedKey {
+    KeyKind kind = KeyKind::Other;
+    CString name;  // the decoded text before the suffix
+    bool wellFormed = false;
+};
+DecodedKey DecodeKey(const CString& key);
+
 // The key of the item's record stream and of its children stream. The file name
 // loses its 7-character extension (".<item>") before the suffix is added.
 CString ItemKey(const CString& fileName);

@@ -53,6 +53,10 @@ public:
         return true;
     }
 
+    // Bytes taken so far, and bytes left.
+    std::size_t Offset() const noexcept { return offset_; }
+    std::size_t Remaining() const noexcept { return bytes_.size() - offset_; }
+
 private:
     std::span<const std::byte> bytes_;
     std::size_t offset_ = 0;

@@ -5,30 +5,12 @@
 
 #include "cache/RecordReader.h"
 #include "common/Result.h"
+#include "plugin/ReferenceCodes.h"
 
 namespace {
 
-constexpr std::int32_t kHiddenState = 3;
-constexpr std::int32_t kOptionalType = 3;
-
-LONG LinkCodeOf(std::int32_t linkType) {
-    switch (linkType) {
-        case 4: return 4;
-        case 6: return 5;
-        default: return 0;
-    }
-}
-
-LONG TypeCodeOf(std::int32_t itemType) {
-    switch (itemType) {
-        case 1: return 4;
-        case 2: return 5;
-        default: return 1;
-    }
-}
-
 bool IsShown(const RecordView& child, ReferenceFilter filter) {
-    return child.state != kHiddenState && !(filter.dropType3 && child.itemType == kOptionalType);
+    return IsShownToHost(child.state, child.itemType, filter.dropType3);
 }
 
 // A stored text as the host receives it: up to its first NUL code unit. An odd

@@ -45,23 +45,26 @@ bool GetSpecialFolder(int csidl, CString& out) {
     return true;
 }
 
+bool FindDataFolder(CString& folder, CString* base) {
+    CString found;
+    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, found) && !GetSpecialFolder(CSIDL_APPDATA, found) &&
+        !ReadEnvironmentVariable(L"APPDATA", found)) {
+        return false;
+    }
+    folder = found + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
+    if (base) *base = found;
+    return true;
+}
+
 CString SettingsLight::GetAppDataDir() {
     if (!appDataDir_.empty()) return appDataDir_;
 
     CString base;
-    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, base) && !GetSpecialFolder(CSIDL_APPDATA, base) &&
-        !ReadEnvironmentVariable(L"APPDATA", base)) {
-        return {};
-    }
-
-    appDataDir_ = base + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
+    if (!FindDataFolder(appDataDir_, &base)) return {};
     const CString self = appDataDir_ + L".";
     if (GetFileAttributesW(self.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        appDataDir_ = base + L"\\KESTRELMAR";
+        CreateDirectoryW((base + L"\\KESTRELMAR").c_str(), nullptr);
         CreateDirectoryW(appDataDir_.c_str(), nullptr);
-        appDataDir_ += L"\\KESTRELMAR PDM";
-        CreateDirectoryW(appDataDir_.c_str(), nullptr);
-        appDataDir_ += L'\\';
     }
     return appDataDir_;
 }

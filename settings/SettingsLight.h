@@ -94,5 +94,10 @@ private:
     CString location64_;
 };
 
+// The per-user data folder (ending in a backslash) that GetPath(PathKind::AppDataDir)
+// gives, found the same way but not created; base is the application data folder
+// it lies under. False, changing nothing, when no such folder is known.
+bool FindDataFolder(CString& folder, CString* base = nullptr);
+
 // The shell's special folder for csidl, created when missing; out changes only on success.
 bool GetSpecialFolder(int csidl, CString& out);
