@@ -96,8 +96,13 @@ private:
 
 // The per-user data folder (ending in a backslash) that GetPath(PathKind::AppDataDir)
 // gives, found the same way but not created; base is the application data folder
-// it lies under. False, changing nothing, when no such folder is known.
-bool FindDataFolder(CString& folder, CString* base = nullptr);
+// it lies under and source says where that came from. createSpecialFolder
+// false: a missing special folder is not created but passed over. False,
+// changing nothing, when no such folder is known.
+enum class DataFolderBase { None, LocalAppData, RoamingAppData, AppDataVariable };
+bool FindDataFolder(CString& folder, CString* base = nullptr, DataFolderBase* source = nullptr,
+                    bool createSpecialFolder = true);
 
-// The shell's special folder for csidl, created when missing; out changes only on success.
-bool GetSpecialFolder(int csidl, CString& out);
+// The shell's special folder for csidl, created when missing unless create is
+// false; out changes only on success.
+bool GetSpecialFolder(int csidl, CString& out, bool create = true);
