@@ -55,7 +55,6 @@ struct KeyReport {
 struct ReadReport {
     bool attempted = false;
     HRESULT openResult = S_OK;     // opening the storages and the stream, as the cache maps it
-    std::wstring failedElement;    // the element that could not be opened
     unsigned long long streamBytes = 0;
     HRESULT parseResult = S_OK;
     HRESULT result = S_OK;         // what the plug-in's read returns
