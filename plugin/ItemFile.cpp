@@ -30,12 +30,20 @@ void* CItemFile::InterfaceFor(REFIID iid) noexcept {
     return nullptr;
 }
 
+HRESULT CItemFile::SplitPath(const CString& path, ItemPathParts& parts) {
+    parts.drive = PathGetDriveNumberW(path.c_str());
+    if (parts.drive == -1) return ITEM_E_INVALIDNAME;
+    parts.marker = path.find(L"<items>");
+    if (parts.marker == CString::npos) return ITEM_E_INVALIDNAME;
+    parts.viewRoot = path.substr(0, parts.marker);
+    return S_OK;
+}
+
 HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId) {
-    if (PathGetDriveNumberW(path.c_str()) == -1) return ITEM_E_INVALIDNAME;
-    const size_t marker = path.find(L"<items>");
-    if (marker == CString::npos) return ITEM_E_INVALIDNAME;
+    ItemPathParts parts;
+    RETURN_IF_FAILED(SplitPath(path, parts));
     // Without a vault identity there is no cache to read: never invent one.
-    if (!ProcessVaultViews().ReadIdentity(path.substr(0, marker), ViewIdentity::Vault, vaultId)) return ITEM_E_INVALIDNAME;
+    if (!ProcessVaultViews().ReadIdentity(parts.viewRoot, ViewIdentity::Vault, vaultId)) return ITEM_E_INVALIDNAME;
     return S_OK;
 }
 

@@ -32,10 +32,10 @@ SHGetSpecialFolderPathWFn SpecialFolderEntryPoint() {
 
 }  // namespace
 
-bool GetSpecialFolder(int csidl, CString& out) {
+bool GetSpecialFolder(int csidl, CString& out, bool create) {
     wchar_t buffer[MAX_PATH + 1] = {};
     if (auto getPath = SpecialFolderEntryPoint()) {
-        if (!getPath(nullptr, buffer, csidl, TRUE)) return false;
+        if (!getPath(nullptr, buffer, csidl, create ? TRUE : FALSE)) return false;
     } else {
         UniqueItemIdList items;
         if (FAILED(SHGetSpecialFolderLocation(nullptr, csidl, items.Put()))) return false;
@@ -45,14 +45,19 @@ bool GetSpecialFolder(int csidl, CString& out) {
     return true;
 }
 
-bool FindDataFolder(CString& folder, CString* base) {
+bool FindDataFolder(CString& folder, CString* base, DataFolderBase* source, bool createSpecialFolder) {
     CString found;
-    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, found) && !GetSpecialFolder(CSIDL_APPDATA, found) &&
-        !ReadEnvironmentVariable(L"APPDATA", found)) {
-        return false;
+    DataFolderBase from = DataFolderBase::LocalAppData;
+    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, found, createSpecialFolder)) {
+        from = DataFolderBase::RoamingAppData;
+        if (!GetSpecialFolder(CSIDL_APPDATA, found, createSpecialFolder)) {
+            from = DataFolderBase::AppDataVariable;
+            if (!ReadEnvironmentVariable(L"APPDATA", found)) return false;
+        }
     }
     folder = found + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
     if (base) *base = found;
+    if (source) *source = from;
     return true;
 }
 

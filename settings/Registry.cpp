@@ -28,7 +28,7 @@ bool Registry::QueryTypeAndSize(const wchar_t* valueName, DWORD& type, DWORD& si
     return RegQueryValueExW(key_.Get(), valueName, nullptr, &type, nullptr, &size) == ERROR_SUCCESS;
 }
 
-bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size) {
+bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size, CString* stored) {
     if (type != REG_SZ && type != REG_EXPAND_SZ) return false;
     if (!key_) return false;
 
@@ -46,12 +46,13 @@ bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, 
     size_t length = 0;
     while (length < units && text[length] != L'\0') ++length;
 
+    const CString unexpanded(text, length);
+    if (stored) *stored = unexpanded;
     if (type == REG_SZ) {
-        out.assign(text, length);
+        out = unexpanded;
         return true;
     }
 
-    const CString unexpanded(text, length);
     const DWORD needed = ExpandEnvironmentStringsW(unexpanded.c_str(), nullptr, 0);
     size = needed;
     if (needed == 0) return false;
@@ -63,10 +64,12 @@ bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, 
     return true;
 }
 
-bool Registry::ReadString(const wchar_t* valueName, CString& out) {
+bool Registry::ReadString(const wchar_t* valueName, CString& out, DWORD* typeOut, CString* stored) {
     DWORD type = REG_NONE, size = 0;
-    if (!QueryTypeAndSize(valueName, type, size)) return false;
-    return QueryString(valueName, out, type, size);
+    const bool present = QueryTypeAndSize(valueName, type, size);
+    if (typeOut) *typeOut = type;
+    if (!present) return false;
+    return QueryString(valueName, out, type, size, stored);
 }
 
 bool Registry::WriteString(const wchar_t* valueName, const CString& value) noexcept {

@@ -18,12 +18,13 @@ public:
     void Close() noexcept { key_.Reset(); }
 
     // Second step of a string read: the type and byte size come from the first
-    // step (QueryTypeAndSize). out changes only on success.
-    bool QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size);
+    // step (QueryTypeAndSize). out changes only on success; stored, when given,
+    // receives the text before environment references are expanded.
+    bool QueryString(const wchar_t* valueName, CString& out, DWORD& type, DWORD& size, CString* stored = nullptr);
     // First step: the value's type and size in bytes; false when it is missing.
     bool QueryTypeAndSize(const wchar_t* valueName, DWORD& type, DWORD& size) noexcept;
     // Both steps: a REG_SZ or REG_EXPAND_SZ value; any other type counts as missing.
-    bool ReadString(const wchar_t* valueName, CString& out);
+    bool ReadString(const wchar_t* valueName, CString& out, DWORD* type = nullptr, CString* stored = nullptr);
     // Writes a REG_SZ value including its terminating zero.
     bool WriteString(const wchar_t* valueName, const CString& value) noexcept;
 

@@ -9,7 +9,16 @@ Registry* SettingsLight::MachineKey() noexcept {
 
 Registry* SettingsLight::UserKey() noexcept {
     if (userKey_.IsOpen()) return &userKey_;
+    if (readOnly_) return userKey_.Open(HKEY_CURRENT_USER, kAppKeyPath, KEY_READ) ? &userKey_ : nullptr;
     return userKey_.Create(HKEY_CURRENT_USER, kAppKeyPath, KEY_READ | KEY_WRITE) ? &userKey_ : nullptr;
+}
+
+bool SettingsLight::UserKeyWouldBeCreated() noexcept { return readOnly_ && !UserKey(); }
+
+bool SettingsLight::ApplicationKeys(Registry*& machine, Registry*& user) noexcept {
+    machine = MachineKey();
+    user = UserKey();
+    return machine && (user || UserKeyWouldBeCreated());
 }
 
 Registry* SettingsLight::MachineKeyInView(Registry& key, REGSAM viewFlag) noexcept {

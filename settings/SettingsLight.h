@@ -11,9 +11,35 @@
 #include "settings/PathKind.h"
 #include "settings/Registry.h"
 
+// ReadOnly is for diagnosis: nothing is created, neither the user's
+// application key nor a folder; a lookup then answers what it would answer
+// once they existed (a missing user key reads as the empty key it would be).
+enum class SettingsAccess { ReadWrite, ReadOnly };
+
+// Where a vault view is registered: the machine's "Databases" or the user's "Vaults".
+enum class ViewPlace { Machine, User };
+
+// One registration subkey as the enumeration met it.
+struct Registration {
+    ViewPlace place = ViewPlace::Machine;
+    CString name;
+    bool opened = false;        // the subkey could be opened for reading
+    bool hasShellRoot = false;  // only then is it a registered view
+};
+
+// The view root of a registered name, and where it came from.
+struct ViewRootRead {
+    bool registered = false;  // a registration with a "ShellRoot" value was found
+    ViewPlace place = ViewPlace::User;
+    DWORD type = REG_NONE;  // of "ShellRoot"
+    CString stored;         // as stored, before environment references are expanded
+    CString root;           // expanded, ending in a backslash; empty when unusable
+};
+
 class SettingsLight {
 public:
     SettingsLight() = default;
+    explicit SettingsLight(SettingsAccess access) noexcept : readOnly_(access == SettingsAccess::ReadOnly) {}
     SettingsLight(const SettingsLight&) = delete;
     SettingsLight& operator=(const SettingsLight&) = delete;
     // The strings go first, then the keys in the reverse of their order: members
@@ -23,7 +49,11 @@ public:
     // HKLM application key, read only, default registry view; null on failure.
     Registry* MachineKey() noexcept;
     // HKCU application key, created when missing, read and write; null on failure.
+    // Read only: opened for reading, never created.
     Registry* UserKey() noexcept;
+    // Read only, the user key is missing: the plug-in would create it.
+    bool UserKeyWouldBeCreated() noexcept;
+    bool IsReadOnly() const noexcept { return readOnly_; }
 
     // A folder (ending in a backslash), a file, or the empty string.
     CString GetPath(PathKind kind);
@@ -32,19 +62,27 @@ public:
     CString GetLanguage();
 
     // Vault view discovery.
-    bool OpenVaultKey(const CString& name, Registry& vaultKey);
+    bool OpenVaultKey(const CString& name, Registry& vaultKey, ViewPlace* place = nullptr);
     CString GetViewRoot(const wchar_t* name);
+    ViewRootRead ReadViewRoot(const wchar_t* name);
+    // Every registration subkey, the machine's first, then the user's, each
+    // place in enumeration order.
+    std::vector<Registration> Registrations();
     // Names of the registrations that have a "ShellRoot": the machine's, then the user's.
     std::vector<CString> RegisteredViewNames();
     bool ListVaultViews(Lst<CString>& names);
     bool FindVaultName(const GUID& vaultId, CString& name);
 
 private:
+    // Both application keys as the vault lookups need them; user is null when
+    // it is missing and read-only access stands it in for the empty key.
+    bool ApplicationKeys(Registry*& machine, Registry*& user) noexcept;
     CString GetAppDataDir();
     CString GetInstallFolder(PathKind kind);
     CString ReadFolderValue(Registry* key, const wchar_t* valueName);
     Registry* MachineKeyInView(Registry& key, REGSAM viewFlag) noexcept;
 
+    bool readOnly_ = false;
     Registry userKey_;
     Registry machineKey_;
     Registry machineKey32_;
@@ -58,8 +96,13 @@ private:
 
 // The per-user data folder (ending in a backslash) that GetPath(PathKind::AppDataDir)
 // gives, found the same way but not created; base is the application data folder
-// it lies under. False, changing nothing, when no such folder is known.
-bool FindDataFolder(CString& folder, CString* base = nullptr);
+// it lies under and source says where that came from. createSpecialFolder
+// false: a missing special folder is not created but passed over. False,
+// changing nothing, when no such folder is known.
+enum class DataFolderBase { None, LocalAppData, RoamingAppData, AppDataVariable };
+bool FindDataFolder(CString& folder, CString* base = nullptr, DataFolderBase* source = nullptr,
+                    bool createSpecialFolder = true);
 
-// The shell's special folder for csidl, created when missing; out changes only on success.
-bool GetSpecialFolder(int csidl, CString& out);
+// The shell's special folder for csidl, created when missing unless create is
+// false; out changes only on success.
+bool GetSpecialFolder(int csidl, CString& out, bool create = true);

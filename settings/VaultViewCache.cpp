@@ -39,7 +39,7 @@ bool VaultViewCache::FindVaultName(SettingsLight& settings, const GUID& vaultId,
     RefreshChanged();
     for (const View& view : views_) {
         const Folder* root = view.root;
-        if (root && root->hasView && root->hasVault && IsEqualGUID(root->vault, vaultId)) {
+        if (root && root->ids.IsViewOf(vaultId)) {
             name = view.name;
             return true;
         }
@@ -53,8 +53,8 @@ bool VaultViewCache::ReadIdentity(const CString& folderPath, ViewIdentity which,
     folder.lastUse = ++clock_;
     const auto handles = folder.watch.Handles();
     if (folder.stale || !folder.watch.Complete() || FirstSignalled(handles, 0) < handles.size()) Refresh(folder);
-    const bool found = which == ViewIdentity::View ? folder.hasView : folder.hasVault;
-    if (found) out = which == ViewIdentity::View ? folder.view : folder.vault;
+    const bool found = which == ViewIdentity::View ? folder.ids.hasView : folder.ids.hasVault;
+    if (found) out = which == ViewIdentity::View ? folder.ids.view : folder.ids.vault;
     DropUnusedFolders();
     return found;
 }
@@ -103,8 +103,7 @@ void VaultViewCache::Refresh(Folder& folder) {
         handlesDirty_ = true;
     }
     ++reads_.folders;
-    folder.hasView = ReadViewIdentity(folder.path, ViewIdentity::View, folder.view);
-    folder.hasVault = ReadViewIdentity(folder.path, ViewIdentity::Vault, folder.vault);
+    folder.ids = ReadViewIdentities(folder.path);
     folder.stale = false;
 }
 

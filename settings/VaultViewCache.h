@@ -43,10 +43,7 @@ private:
         FolderWatch watch;
         bool watchable = false;  // false: read again on every request
         bool stale = true;
-        bool hasView = false;
-        bool hasVault = false;
-        GUID vault{};
-        GUID view{};
+        ViewIdentities ids;
         ULONGLONG lastUse = 0;
         ULONGLONG checked = 0;  // the request that last looked at it
     };

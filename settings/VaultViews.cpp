@@ -11,52 +11,63 @@ constexpr DWORD kVaultNameBufferChars = 1024;
 
 }  // namespace
 
-bool SettingsLight::OpenVaultKey(const CString& name, Registry& vaultKey) {
+bool SettingsLight::OpenVaultKey(const CString& name, Registry& vaultKey, ViewPlace* place) {
     if (name.empty()) return false;
 
-    Registry* machine = MachineKey();
-    Registry* user = UserKey();
-    if (!machine || !user) return false;
+    Registry* machine = nullptr;
+    Registry* user = nullptr;
+    if (!ApplicationKeys(machine, user)) return false;
 
     Registry databases;
     Registry vaults;
     databases.Open(machine->Key(), L"Databases", KEY_READ);
-    vaults.Open(user->Key(), L"Vaults", KEY_READ);
+    if (user) vaults.Open(user->Key(), L"Vaults", KEY_READ);
 
     // A per-user registration with a "ShellRoot" wins over the machine's.
-    if (vaults.IsOpen() && vaultKey.Open(vaults.Key(), name.c_str(), KEY_READ) && vaultKey.HasShellRoot()) return true;
+    if (vaults.IsOpen() && vaultKey.Open(vaults.Key(), name.c_str(), KEY_READ) && vaultKey.HasShellRoot()) {
+        if (place) *place = ViewPlace::User;
+        return true;
+    }
 
     if (!databases.IsOpen()) return false;
     if (!vaultKey.Open(databases.Key(), name.c_str(), KEY_READ)) return false;
+    if (place) *place = ViewPlace::Machine;
     return vaultKey.HasShellRoot();
 }
 
-CString SettingsLight::GetViewRoot(const wchar_t* name) {
-    if (!name) return {};
+ViewRootRead SettingsLight::ReadViewRoot(const wchar_t* name) {
+    ViewRootRead read;
+    if (!name) return read;
     Registry vaultKey;
-    if (!OpenVaultKey(name, vaultKey)) return {};
+    read.registered = OpenVaultKey(name, vaultKey, &read.place);
+    if (!read.registered) return read;
 
     CString root;
-    if (!vaultKey.ReadString(L"ShellRoot", root) || root.empty()) return {};
+    if (!vaultKey.ReadString(L"ShellRoot", root, &read.type, &read.stored) || root.empty()) return read;
     AppendBackslashIfMissing(root);
-    return root;
+    read.root = root;
+    return read;
 }
 
-std::vector<CString> SettingsLight::RegisteredViewNames() {
+CString SettingsLight::GetViewRoot(const wchar_t* name) { return ReadViewRoot(name).root; }
+
+std::vector<Registration> SettingsLight::Registrations() {
     struct Place {
-        bool machine;
+        ViewPlace place;
         const wchar_t* subkey;
     };
-    static constexpr Place kPlaces[] = {{true, L"Databases"}, {false, L"Vaults"}};
+    static constexpr Place kPlaces[] = {{ViewPlace::Machine, L"Databases"}, {ViewPlace::User, L"Vaults"}};
 
-    std::vector<CString> names;
+    std::vector<Registration> found;
     for (const Place& place : kPlaces) {
-        Registry* machine = MachineKey();
-        Registry* user = UserKey();
-        if (!machine || !user) continue;
+        Registry* machine = nullptr;
+        Registry* user = nullptr;
+        if (!ApplicationKeys(machine, user)) continue;
+        Registry* parent = place.place == ViewPlace::Machine ? machine : user;
+        if (!parent) continue;  // a user key yet to be created holds no registrations
 
         Registry placeKey;
-        if (!placeKey.Open((place.machine ? machine : user)->Key(), place.subkey, KEY_READ)) continue;
+        if (!placeKey.Open(parent->Key(), place.subkey, KEY_READ)) continue;
 
         DWORD subkeys = 0;
         if (RegQueryInfoKeyW(placeKey.Key(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
@@ -71,10 +82,20 @@ std::vector<CString> SettingsLight::RegisteredViewNames() {
                 ERROR_SUCCESS) {
                 continue;
             }
+            Registration entry{place.place, CString(nameBuffer, nameChars)};
             Registry registration;
-            if (!registration.Open(placeKey.Key(), nameBuffer, KEY_READ) || !registration.HasShellRoot()) continue;
-            names.emplace_back(nameBuffer, nameChars);
+            entry.opened = registration.Open(placeKey.Key(), nameBuffer, KEY_READ);
+            entry.hasShellRoot = entry.opened && registration.HasShellRoot();
+            found.push_back(std::move(entry));
         }
+    }
+    return found;
+}
+
+std::vector<CString> SettingsLight::RegisteredViewNames() {
+    std::vector<CString> names;
+    for (Registration& entry : Registrations()) {
+        if (entry.hasShellRoot) names.push_back(std::move(entry.name));
     }
     return names;
 }
@@ -82,11 +103,7 @@ std::vector<CString> SettingsLight::RegisteredViewNames() {
 bool SettingsLight::ListVaultViews(Lst<CString>& names) {
     for (const CString& name : RegisteredViewNames()) {
         const CString root = GetViewRoot(name.c_str());
-        GUID identity{};
-        if (!root.empty() && ReadViewIdentity(root, ViewIdentity::View, identity) &&
-            ReadViewIdentity(root, ViewIdentity::Vault, identity)) {
-            names.AddTail(name);
-        }
+        if (!root.empty() && ReadViewIdentities(root).Listed()) names.AddTail(name);
     }
     return true;
 }

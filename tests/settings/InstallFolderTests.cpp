@@ -280,4 +280,27 @@ TEST_F(DataFolder, FallsBackOnTheRoamingFolderThenOnAppDataAndRetriesAfterAFailu
     EXPECT_FALSE(Exists(temp_ / L"Env")) << "only the two product folders are created; failing that changes nothing";
 }
 
+// Diagnosis asks where the folder comes from, without letting the shell
+// create a missing special folder.
+TEST_F(DataFolder, FindDataFolderSaysWhereItCameFromAndCanCreateNothing) {
+    const std::wstring local = temp_ / L"NewLocal";
+    const std::wstring roaming = temp_ / L"Roaming";
+    CreateDirectoryW(roaming.c_str(), nullptr);
+    MoveShellFolder(L"Local AppData", local);
+    MoveShellFolder(L"AppData", roaming);
+
+    CString folder, base;
+    DataFolderBase source = DataFolderBase::None;
+    ASSERT_TRUE(FindDataFolder(folder, &base, &source, false));
+    EXPECT_FALSE(Exists(local)) << "the missing local folder was created";
+    EXPECT_EQ(source, DataFolderBase::RoamingAppData);
+    EXPECT_EQ(base, roaming);
+    EXPECT_EQ(folder, roaming + L"\\KESTRELMAR\\KESTRELMAR PDM\\");
+
+    ASSERT_TRUE(FindDataFolder(folder, &base, &source));
+    EXPECT_EQ(source, DataFolderBase::LocalAppData) << "the plug-in's lookup lets the shell create it";
+    EXPECT_TRUE(Exists(local));
+    EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), folder);
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "common/UniqueResource.h"
 #include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 #include "settings/ViewIdentity.h"
@@ -69,7 +70,10 @@ TEST_F(VaultViews, ReadViewIdentityAcceptsAndRejectsAsTheFormatSays) {
     for (const Case& c : cases) {
         const std::wstring root = MakeView(L"case", c.text, nullptr);
         GUID out = GuidFromString(kVaultB);
-        EXPECT_EQ(ReadViewIdentity(root, ViewIdentity::Vault, out), c.accepted) << std::wstring(c.text).c_str();
+        IdentityText detail;
+        EXPECT_EQ(ReadViewIdentity(root, ViewIdentity::Vault, out, &detail), c.accepted) << std::wstring(c.text).c_str();
+        EXPECT_EQ(detail.text, c.text) << "the text as the file holds it";
+        EXPECT_EQ(detail.parsed, c.accepted);
         if (c.accepted) {
             EXPECT_TRUE(SameGuid(out, GuidFromString(kVaultA)));
         } else {
@@ -99,6 +103,12 @@ TEST_F(VaultViews, UserRegistrationWithShellRootWinsOverTheMachines) {
 
     SettingsLight settings;
     EXPECT_EQ(settings.GetViewRoot(L"Design"), userRoot + L"\\");
+    EXPECT_EQ(settings.ReadViewRoot(L"Design").place, ViewPlace::User);
+    const auto registrations = settings.Registrations();
+    ASSERT_EQ(registrations.size(), 2u);
+    EXPECT_EQ(registrations[0].place, ViewPlace::Machine);
+    EXPECT_EQ(registrations[1].place, ViewPlace::User);
+    EXPECT_TRUE(registrations[0].hasShellRoot && registrations[1].hasShellRoot);
 
     Lst<CString> names;
     EXPECT_TRUE(settings.ListVaultViews(names));
@@ -115,8 +125,44 @@ TEST_F(VaultViews, UserRegistrationWithoutShellRootDoesNotHideTheMachines) {
     RegisterVaultView(RegistrationPlace::User, L"Design", nullptr);
     SettingsLight settings;
     EXPECT_EQ(settings.GetViewRoot(L"Design"), machineRoot + L"\\");
+    const ViewRootRead read = settings.ReadViewRoot(L"Design");
+    EXPECT_EQ(read.place, ViewPlace::Machine);
+    EXPECT_EQ(read.type, static_cast<DWORD>(REG_SZ));
+    EXPECT_EQ(read.stored, machineRoot + L"\\");
     Registry vaultKey;
     EXPECT_TRUE(settings.OpenVaultKey(L"Design", vaultKey));
+    const auto registrations = settings.Registrations();
+    ASSERT_EQ(registrations.size(), 2u);
+    EXPECT_TRUE(registrations[1].opened);
+    EXPECT_FALSE(registrations[1].hasShellRoot) << "the user's registration without ShellRoot is no view";
+    EXPECT_EQ(settings.RegisteredViewNames(), std::vector<CString>{L"Design"});
+}
+
+// Diagnosis reads without creating the user's application key, and answers
+// what the plug-in answers once it has created it.
+TEST_F(VaultViews, ReadOnlySettingsCreateNoUserKeyAndFindTheMachinesViews) {
+    RegisterVaultView(RegistrationPlace::Machine, L"Design", MakeView(L"m", kVaultA, kView1).c_str());
+    UniqueHKey probe;
+    ASSERT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS);
+    {
+        SettingsLight readOnly(SettingsAccess::ReadOnly);
+        EXPECT_TRUE(readOnly.UserKeyWouldBeCreated());
+        Lst<CString> names;
+        readOnly.ListVaultViews(names);
+        EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Design"});
+        EXPECT_EQ(readOnly.ReadViewRoot(L"Design").place, ViewPlace::Machine);
+    }
+    EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS)
+        << "read-only settings created the user key";
+
+    SettingsLight settings;
+    Lst<CString> names;
+    settings.ListVaultViews(names);
+    EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Design"});
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS)
+        << "the plug-in's settings create it";
+    SettingsLight readOnlyAgain(SettingsAccess::ReadOnly);
+    EXPECT_FALSE(readOnlyAgain.UserKeyWouldBeCreated());
 }
 
 TEST_F(VaultViews, ViewRootEdgeCases) {
@@ -139,6 +185,13 @@ TEST_F(VaultViews, ViewRootEdgeCases) {
     EXPECT_EQ(settings.GetViewRoot(L"NumberRoot"), L"");
     EXPECT_EQ(settings.GetViewRoot(L"EmptyRoot"), L"");
     EXPECT_EQ(settings.GetViewRoot(L"ExpandRoot"), temp_.Path() + L"\\x\\");
+    const ViewRootRead expandRead = settings.ReadViewRoot(L"ExpandRoot");
+    EXPECT_EQ(expandRead.type, static_cast<DWORD>(REG_EXPAND_SZ));
+    EXPECT_EQ(expandRead.stored, L"%ITEMPLUGIN_VIEWS%\\x") << "as stored, before expansion";
+    const ViewRootRead numberRead = settings.ReadViewRoot(L"NumberRoot");
+    EXPECT_TRUE(numberRead.registered);
+    EXPECT_EQ(numberRead.type, static_cast<DWORD>(REG_DWORD));
+    EXPECT_EQ(numberRead.root, L"");
 }
 
 TEST_F(VaultViews, ListingSkipsViewsWithoutBothIdentities) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "tools/itemhost/Json.h"
 #include "tools/itemhost/ResultText.h"
 
 namespace {
@@ -13,28 +14,6 @@ std::wstring Number(long value) { return std::to_wstring(value); }
 
 std::wstring Pad(const std::wstring& text, size_t width) {
     return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
-}
-
-std::wstring JsonString(const std::wstring& text) {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        switch (c) {
-            case L'"': out += L"\\\""; break;
-            case L'\\': out += L"\\\\"; break;
-            case L'\n': out += L"\\n"; break;
-            case L'\r': out += L"\\r"; break;
-            case L'\t': out += L"\\t"; break;
-            default:
-                if (c < 0x20) {
-                    wchar_t escape[8];
-                    swprintf(escape, 8, L"\\u%04x", static_cast<unsigned>(c));
-                    out += escape;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + L"\"";
 }
 
 std::wstring JsonResult(HRESULT hr) { return JsonString(HexResult(hr)) + L", \"meaning\": " + JsonString(ResultMeaning(hr)); }

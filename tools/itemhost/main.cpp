@@ -11,6 +11,7 @@
 #include "common/CString.h"
 #include "common/UniqueResource.h"
 #include "plugin/ReferenceRecord.h"
+#include "tools/itemhost/Explain.h"
 #include "tools/itemhost/PluginHost.h"
 #include "tools/itemhost/Report.h"
 #include "tools/itemhost/ResultText.h"
@@ -27,13 +28,19 @@ constexpr wchar_t kUsage[] =
     L"                 (default: COM when registered, otherwise direct)\n"
     L"  --dll PATH     the DLL to load directly (default: ItemPlugin.dll beside itemhost)\n"
     L"  --hide-type3   call SetOption(3) first: children of type 3 are left out\n"
-    L"  --json         print JSON instead of text\n";
+    L"  --json         print JSON instead of text\n"
+    L"  --explain      for each path, the road of the request step by step as the\n"
+    L"                 plug-in walks it (vault, views, data folder, cache file,\n"
+    L"                 keys, reads, answer), without loading the plug-in and\n"
+    L"                 without creating or writing anything; with --json, one\n"
+    L"                 JSON document per path\n";
 
 struct Options {
     Activation activation = Activation::Automatic;
     std::wstring dllPath = DefaultPluginPath();
     bool hideType3 = false;
     bool json = false;
+    bool explain = false;
     std::vector<std::wstring> paths;
 };
 
@@ -63,6 +70,8 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options) {
             options.hideType3 = true;
         } else if (arg == L"--json") {
             options.json = true;
+        } else if (arg == L"--explain") {
+            options.explain = true;
         } else if (arg.rfind(L"--", 0) == 0) {
             return false;
         } else {
@@ -129,7 +138,25 @@ ItemAnswer AskItem(IPlxFileFormat* format, const std::wstring& path, bool hideTy
     return answer;
 }
 
+// Exit status 0 when every path gave the plug-in a navigator, as for the plain run.
+int Explain(const Options& options) {
+    ExplainOptions explainOptions;
+    explainOptions.hideType3 = options.hideType3;
+    bool allAnswered = true;
+    for (size_t i = 0; i < options.paths.size(); ++i) {
+        const ItemExplanation explanation = ExplainItem(options.paths[i], explainOptions);
+        allAnswered = allAnswered && SUCCEEDED(explanation.navigatorResult);
+        if (options.json) {
+            Print(ExplanationJson(explanation));
+        } else {
+            Print((i ? L"\n" : L"") + ExplanationText(explanation));
+        }
+    }
+    return allAnswered ? 0 : 1;
+}
+
 int Run(const Options& options) {
+    if (options.explain) return Explain(options);
     PluginHost host;
     const HRESULT loaded = host.Load(options.activation, options.dllPath);
     if (FAILED(loaded)) {

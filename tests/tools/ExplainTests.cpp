@@ -1,0 +1,256 @@
+// itemhost --explain against real registrations, desktop.ini files and cache
+// files: it reaches the answer the plug-in gives, and creates nothing on the way.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+
+#include "common/ComPtr.h"
+#include "common/HostResults.h"
+#include "common/UniqueResource.h"
+#include "module/ComObject.h"
+#include "plugin/ItemFormat.h"
+#include "plugin/ReferenceRecord.h"
+#include "settings/AppKey.h"
+#include "settings/SettingsLight.h"
+#include "tests/support/CacheFixture.h"
+#include "tests/support/VaultFixture.h"
+#include "tools/itemhost/Explain.h"
+
+namespace {
+
+StoredRecord Child(const wchar_t* name, std::int32_t itemType, std::int32_t state = 0) {
+    StoredRecord child;
+    child.name = name;
+    child.path = std::wstring(L"C:\\Vault\\") + name;
+    child.itemType = itemType;
+    child.state = state;
+    return child;
+}
+
+// Every key and value below root\path, as text.
+void DumpKey(HKEY parent, const std::wstring& path, std::wostringstream& out) {
+    UniqueHKey key;
+    if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, key.Put()) != ERROR_SUCCESS) return;
+    out << L"[" << path << L"]\n";
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[1024];
+        DWORD chars = 1024, type = 0, bytes = 0;
+        BYTE data[4096];
+        bytes = sizeof(data);
+        if (RegEnumValueW(key.Get(), i, name, &chars, nullptr, &type, data, &bytes) != ERROR_SUCCESS) break;
+        out << name << L"=" << type << L":" << std::wstring(reinterpret_cast<wchar_t*>(data), bytes / 2) << L"\n";
+    }
+    for (DWORD i = 0;; ++i) {
+        wchar_t name[1024];
+        DWORD chars = 1024;
+        if (RegEnumKeyExW(key.Get(), i, name, &chars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        DumpKey(key.Get(), name, out);
+    }
+}
+
+// Every file and folder below folder, with sizes and write times.
+void DumpFolder(const std::wstring& folder, std::wostringstream& out) {
+    std::error_code error;
+    for (std::filesystem::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        out << it->path().wstring();
+        if (it->is_regular_file()) {
+            out << L" " << it->file_size() << L" " << it->last_write_time().time_since_epoch().count();
+        }
+        out << L"\n";
+    }
+}
+
+class Explain : public CacheFixture {
+protected:
+    void SetUp() override {
+        CacheFixture::SetUp();
+        ASSERT_EQ(CreateComInstance<CItemFormat>(nullptr, IID_IPlxFileFormat, format_.PutVoid()), S_OK);
+    }
+    void TearDown() override {
+        format_.Reset();
+        CacheFixture::TearDown();
+    }
+
+    struct Answer {
+        HRESULT navigator = E_UNEXPECTED;
+        HRESULT references = E_UNEXPECTED;
+        LONG count = -1;
+    };
+    // What the plug-in answers, asked as the host asks.
+    Answer AskPlugin(const std::wstring& path, bool hideType3 = false) {
+        Answer answer;
+        UniqueBstr bstr(SysAllocString(path.c_str()));
+        ComPtr<IPlxFileNavigator> navigator;
+        answer.navigator = format_->CreateNavigator(bstr.Get(), 0, navigator.Put());
+        if (FAILED(answer.navigator)) return answer;
+        if (hideType3) navigator->SetOption(3);
+        ReferenceRecord* records = nullptr;
+        answer.count = 0;
+        answer.references = navigator->GetReferences(0, &answer.count, &records);
+        if (records) FreeReferenceRecords(records, answer.count);
+        return answer;
+    }
+
+    void ExpectSameAnswer(const std::wstring& path, bool hideType3 = false) {
+        const ItemExplanation explained = ExplainItem(path, {hideType3});
+        const Answer answer = AskPlugin(path, hideType3);
+        EXPECT_EQ(explained.navigatorResult, answer.navigator) << path;
+        if (SUCCEEDED(answer.navigator)) {
+            EXPECT_EQ(explained.referencesResult, answer.references) << path;
+            EXPECT_EQ(explained.referenceCount, answer.count) << path;
+        }
+    }
+
+    // The product's registry keys and every folder the plug-in may create in.
+    std::wstring State() const {
+        std::wostringstream out;
+        DumpKey(HKEY_CURRENT_USER, L"Software\\Kestrelmar", out);
+        DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Kestrelmar", out);
+        CString dataFolder, base;
+        FindDataFolder(dataFolder, &base);
+        DumpFolder(base + L"\\KESTRELMAR", out);
+        DumpFolder(temp_.Path(), out);
+        return out.str();
+    }
+
+    ComPtr<IPlxFileFormat> format_;
+};
+
+TEST_F(Explain, ReachesThePluginsAnswerOnEveryRoad) {
+    const std::wstring longName = std::wstring(40, L'L') + L".<item>";
+    {
+        CacheWriter writer(CachePath());
+        StoredRecord item;
+        item.name = L"Bracket";
+        writer.WriteItem(L"Bracket.<item>", item);
+        writer.WriteChildren(L"Bracket.<item>", {Child(L"Shown", 1), Child(L"Withdrawn", 1, 3), Child(L"Optional", 3)});
+        writer.WriteItem(L"NoChildren.<item>", StoredRecord{});
+        writer.WriteItem(longName, StoredRecord{});
+        writer.WriteChildren(longName, {Child(L"A", 2)});
+        StoredRecord damaged;
+        damaged.nameBytes = 4000;  // more than the name field holds
+        writer.WriteItem(L"Damaged.<item>", damaged);
+    }
+
+    const std::wstring found = ItemPath(L"Bracket.<item>");
+    const ItemExplanation e = ExplainItem(found);
+    EXPECT_EQ(e.viewRoot, ViewRoot());
+    EXPECT_TRUE(e.viewRootIni.iniFound);
+    EXPECT_EQ(e.viewRootIni.vaultId.text, kTestVaultId);
+    EXPECT_TRUE(IsEqualGUID(e.vaultId, VaultId()));
+    ASSERT_EQ(e.views.size(), 1u);
+    EXPECT_EQ(e.views[0].place, ViewPlace::User);
+    EXPECT_TRUE(e.views[0].chosen);
+    EXPECT_EQ(e.viewName, kTestViewName);
+    EXPECT_TRUE(e.viewCacheAgrees);
+    EXPECT_EQ(e.dataFolderBase, DataFolderBase::LocalAppData);
+    EXPECT_EQ(e.cachePath, CachePath());
+    EXPECT_EQ(e.headerVersion, 4);
+    EXPECT_EQ(e.sectorSize, 4096u);
+    EXPECT_GE(e.lockMilliseconds, 0.0);
+    EXPECT_EQ(e.itemKey.stream, L"BracketIS");
+    ASSERT_TRUE(e.item);
+    EXPECT_EQ(e.item->name, L"Bracket");
+    ASSERT_EQ(e.children.size(), 3u);
+    EXPECT_TRUE(e.children[0].shown);
+    EXPECT_FALSE(e.children[1].shown) << "state 3 never reaches the host";
+    EXPECT_TRUE(e.children[2].shown);
+    EXPECT_EQ(e.referenceCount, 2);
+    EXPECT_TRUE(e.wouldCreate.empty());
+    EXPECT_EQ(ExplainItem(found, {true}).referenceCount, 1) << "SetOption(3) hides type 3";
+
+    const ItemExplanation nested = ExplainItem(ItemPath(longName));
+    EXPECT_EQ(nested.itemKey.storages, std::vector<std::wstring>{std::wstring(30, L'L') + L"F"});
+    EXPECT_EQ(nested.itemKey.stream, std::wstring(10, L'L') + L"IS");
+
+    for (const std::wstring& path : {found, ItemPath(longName), ItemPath(L"NoChildren.<item>"),
+                                     ItemPath(L"Missing.<item>"), ItemPath(L"Damaged.<item>"),
+                                     temp_ / L"NoVault\\<items>\\x.<item>", ViewRoot() + L"<ITEMS>\\x.<item>",
+                                     std::wstring(L"\\\\server\\share\\<items>\\x.<item>"), std::wstring()}) {
+        ExpectSameAnswer(path);
+    }
+    ExpectSameAnswer(found, true);
+    EXPECT_EQ(ExplainItem(ItemPath(L"Missing.<item>")).navigatorResult, ITEM_E_NOTFOUND);
+    EXPECT_EQ(ExplainItem(ItemPath(L"Damaged.<item>")).navigatorResult, ITEM_E_CACHEREAD);
+    EXPECT_EQ(ExplainItem(temp_ / L"NoVault\\<items>\\x.<item>").navigatorResult, ITEM_E_INVALIDNAME);
+    EXPECT_EQ(ExplainItem(L"\\\\server\\share\\<items>\\x.<item>").drive, -1);
+
+    // A file written with the older layout: version 3, 512-byte sectors.
+    RemoveCacheFile();
+    {
+        ComPtr<IStorage> root;
+        ASSERT_EQ(StgCreateDocfile(CachePath().c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                   root.Put()),
+                  S_OK);
+    }
+    CacheWriter(CachePath()).WriteItem(L"Bracket.<item>", StoredRecord{});
+    const ItemExplanation old = ExplainItem(found);
+    EXPECT_EQ(old.headerVersion, 3);
+    EXPECT_EQ(old.sectorSize, 512u);
+    ExpectSameAnswer(found);
+}
+
+TEST_F(Explain, CreatesNothingWhereThePluginWould) {
+    // Only a machine registration: the plug-in would create the user's key,
+    // the cache folders and an empty cache file.
+    DeleteRegistryTree(HKEY_CURRENT_USER, kAppKeyPath);
+    RegisterVaultView(RegistrationPlace::Machine, kTestViewName, viewRoot_.c_str());
+    const std::filesystem::path viewFolder = std::filesystem::path(CachePath()).parent_path();
+    std::filesystem::remove(viewFolder);
+
+    const std::wstring path = ItemPath(L"Bracket.<item>");
+    const std::wstring before = State();
+    const ItemExplanation e = ExplainItem(path);
+    const std::wstring text = ExplanationText(e);
+    const std::wstring json = ExplanationJson(e);
+    EXPECT_EQ(State(), before) << "explain changed the registry or the folders";
+
+    EXPECT_TRUE(e.userKeyWouldBeCreated);
+    ASSERT_EQ(e.views.size(), 1u);
+    EXPECT_EQ(e.views[0].place, ViewPlace::Machine);
+    EXPECT_FALSE(e.cacheExists);
+    EXPECT_FALSE(e.viewFolderExists);
+    EXPECT_EQ(e.navigatorResult, ITEM_E_NOTFOUND);
+    ASSERT_EQ(e.wouldCreate.size(), 3u);
+    EXPECT_EQ(e.wouldCreate[1], viewFolder.wstring());
+    EXPECT_EQ(e.wouldCreate[2].rfind(CachePath(), 0), 0u);
+    EXPECT_NE(text.find(L"the plug-in creates it"), std::wstring::npos);
+    EXPECT_NE(json.find(L"\"userKeyWouldBeCreated\": true"), std::wstring::npos);
+
+    // The plug-in itself does create them, and the comparison sees it.
+    EXPECT_EQ(AskPlugin(path).navigator, ITEM_E_NOTFOUND);
+    const std::wstring created = State();
+    EXPECT_NE(created, before);
+    EXPECT_TRUE(std::filesystem::exists(CachePath()));
+
+    const ItemExplanation again = ExplainItem(path);
+    EXPECT_EQ(State(), created) << "explain changed the cache file";
+    EXPECT_TRUE(again.cacheExists);
+    // Its folders and file exist now; the user's key is created only when the
+    // registrations are read anew, not when the plug-in's view cache serves.
+    for (const std::wstring& item : again.wouldCreate) EXPECT_EQ(item.rfind(L"HKCU\\", 0), 0u) << item;
+    EXPECT_EQ(again.navigatorResult, ITEM_E_NOTFOUND);
+}
+
+// The JSON document keeps its shape on every road: each step is an object, or
+// null where the road ended before it.
+TEST_F(Explain, JsonDocumentHasEveryStepOnEveryRoad) {
+    CacheWriter(CachePath()).WriteItem(L"Bracket.<item>", StoredRecord{});
+    const char* const steps[] = {"\"itemPath\": ", "\"viewRoot\": ", "\"views\": ", "\"dataFolder\": ",
+                                 "\"cacheFile\": ", "\"keys\": ",     "\"reads\": ", "\"answer\": ",
+                                 "\"wouldCreate\": "};
+    for (const std::wstring& path : {ItemPath(L"Bracket.<item>"), std::wstring(L"no item path")}) {
+        const std::wstring json = ExplanationJson(ExplainItem(path));
+        for (const char* step : steps) {
+            EXPECT_NE(json.find(std::wstring(step, step + strlen(step))), std::wstring::npos) << step << " in " << json;
+        }
+        EXPECT_EQ(json.front(), L'{');
+        EXPECT_EQ(json.substr(json.size() - 2), L"}\n");
+    }
+    const std::wstring missing = ExplanationJson(ExplainItem(L"no item path"));
+    EXPECT_NE(missing.find(L"\"views\": null"), std::wstring::npos);
+    EXPECT_NE(missing.find(L"\"result\": \"0x8004021D\""), std::wstring::npos);
+}
+
+}  // namespace
