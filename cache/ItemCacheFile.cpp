@@ -1,9 +1,12 @@
 #include "cache/ItemCacheFile.h"
 
+#include <algorithm>
+
 #include "cache/CachePath.h"
 #include "cache/ItemCacheLock.h"
 #include "cache/ItemKeys.h"
 #include "cache/RecordReader.h"
+#include "common/CriticalSection.h"
 #include "common/HostResults.h"
 #include "common/Result.h"
 #include "common/UniqueResource.h"
@@ -14,22 +17,60 @@ namespace {
 constexpr wchar_t kDescriptionText[] = L"KESTRELMAR Enterprise Item Cache";
 constexpr wchar_t kHeaderKey[] = L"headerstream";
 
+// The cache folders that requests of this process created or found, so that
+// later requests need not create them again.
+class FolderSet {
+public:
+    bool Contains(const CString& folder) {
+        SharedLock hold(lock_);
+        return std::find(folders_.begin(), folders_.end(), folder) != folders_.end();
+    }
+    void Add(const CString& folder) {
+        ExclusiveLock hold(lock_);
+        if (folders_.size() >= kMaxFolders) folders_.clear();
+        folders_.push_back(folder);
+    }
+
+private:
+    static constexpr size_t kMaxFolders = 64;
+    SRWLOCK lock_ = SRWLOCK_INIT;
+    std::vector<CString> folders_;
+};
+
+bool FolderExists(const CString& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+FolderSet& KnownFolders() {
+    static FolderSet folders;
+    return folders;
+}
+
 }  // namespace
 
-CItemCacheFile::CItemCacheFile(const GUID& vaultId) {
-    const CString version = std::to_wstring(kFormatVersion);
-    description_ = kDescriptionText + version;
+CItemCacheFile::CItemCacheFile(const GUID& vaultId) : vaultId_(vaultId) {
+    description_ = kDescriptionText + std::to_wstring(kFormatVersion);
+    FormPath(false);
+}
 
+void CItemCacheFile::FormPath(bool fresh) {
+    path_.clear();
+    if (fresh) ForgetDataFolder();
     SettingsLight settings;
     const CString dataFolder = settings.GetPath(PathKind::AppDataDir);
     // A relative path would put the cache wherever the host happens to run.
     if (dataFolder.empty()) return;
 
     CString viewName;
-    settings.FindVaultName(vaultId, viewName);
-    const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, viewName, vaultId);
-    CreateDirectoryW(location.itemsFolder.c_str(), nullptr);
-    CreateDirectoryW(location.viewFolder.c_str(), nullptr);
+    settings.FindVaultName(vaultId_, viewName);
+    const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, viewName, vaultId_);
+    if (fresh || !KnownFolders().Contains(location.viewFolder)) {
+        CreateDirectoryW(location.itemsFolder.c_str(), nullptr);
+        if (CreateDirectoryW(location.viewFolder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+            KnownFolders().Add(location.viewFolder);
+        }
+    }
     path_ = location.file;
 }
 
@@ -47,17 +88,27 @@ HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, st
     return S_OK;
 }
 
-HRESULT CItemCacheFile::Create(std::optional<StorageChain>& chain) {
+HRESULT CItemCacheFile::CreateStorage(ComPtr<IStorage>& root) {
     STGOPTIONS options{};
     options.usVersion = 1;
     options.reserved = 0;
     options.ulSectorSize = 4096;
     options.pwcsTemplateFile = nullptr;
+    return StgCreateStorageEx(path_.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
+                              &options, nullptr, IID_IStorage, root.PutVoid());
+}
+
+HRESULT CItemCacheFile::Create(std::optional<StorageChain>& chain) {
     ComPtr<IStorage> root;
-    RETURN_IF_FAILED(MapStorageResult(StgCreateStorageEx(path_.c_str(),
-                                                         STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                                         STGFMT_DOCFILE, 0, &options, nullptr, IID_IStorage,
-                                                         root.PutVoid())));
+    HRESULT hr = CreateStorage(root);
+    if (FAILED(hr) && !FolderExists(path_.substr(0, path_.find_last_of(L'\\')))) {
+        // A folder this process knew was there has gone: look everything up
+        // afresh, create what is missing and try once more.
+        FormPath(true);
+        RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
+        hr = CreateStorage(root);
+    }
+    RETURN_IF_FAILED(MapStorageResult(hr));
     // From here on the file is open; a failure below leaves it so.
     chain.emplace(std::move(root));
 

@@ -45,9 +45,14 @@ public:
     HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes);
 
 private:
+    // Forms path_; creates the cache's folders unless a request of this
+    // process already found them (fresh: always, after a fresh data folder lookup).
+    void FormPath(bool fresh);
     HRESULT Create(std::optional<StorageChain>& chain);
+    HRESULT CreateStorage(ComPtr<IStorage>& root);
     HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream);
 
+    GUID vaultId_;
     CString path_;
     CString description_;
     ULONGLONG fileBytes_ = 0;  // no stream holds more than the file it lies in

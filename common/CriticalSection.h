@@ -44,3 +44,26 @@ public:
 private:
     CriticalSection& cs_;
 };
+
+// Scoped holds of a slim reader/writer lock.
+class ExclusiveLock {
+public:
+    explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+    ExclusiveLock(const ExclusiveLock&) = delete;
+    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK& lock_;
+};
+
+class SharedLock {
+public:
+    explicit SharedLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockShared(&lock_); }
+    SharedLock(const SharedLock&) = delete;
+    SharedLock& operator=(const SharedLock&) = delete;
+    ~SharedLock() { ReleaseSRWLockShared(&lock_); }
+
+private:
+    SRWLOCK& lock_;
+};

@@ -68,13 +68,12 @@ HRESULT CItemFile::Init(BSTR path) noexcept try {
     ItemCacheLock lock(file, kCacheOpenMode);
     const CString name = ItemName(itemPath);
 
-    std::int32_t kind = 0;
-    RETURN_IF_FAILED(file->LookupItem(lock, name, kind));
-    timestampKind_ = kind;
+    // One read of the item record gives both halves of the date.
     RefPtr<ItemObject> item;
-    const HRESULT hr = file->ReadItem(lock, name, item);
-    if (SUCCEEDED(hr)) timestamp_ = item->timestamp;
-    return hr;
+    RETURN_IF_FAILED(MapStorageResult(file->ReadItem(lock, name, item)));
+    timestampKind_ = item->timestampKind;
+    timestamp_ = item->timestamp;
+    return S_OK;
 }
 CATCH_RETURN()
 

@@ -24,6 +24,8 @@ public:
     bool Arm(HKEY root, const CString& path) noexcept;
     // True when a change may have happened since Arm.
     bool Changed() const noexcept;
+    // Signalled on a change; null before the first Arm.
+    HANDLE Event() const noexcept { return event_.Get(); }
 
 private:
     UniqueHKey key_;

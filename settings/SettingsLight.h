@@ -103,6 +103,10 @@ enum class DataFolderBase { None, LocalAppData, RoamingAppData, AppDataVariable 
 bool FindDataFolder(CString& folder, CString* base = nullptr, DataFolderBase* source = nullptr,
                     bool createSpecialFolder = true);
 
+// Makes the next data folder lookup go to the shell again: for a caller that
+// found the folder gone.
+void ForgetDataFolder() noexcept;
+
 // The shell's special folder for csidl, created when missing unless create is
 // false; out changes only on success.
 bool GetSpecialFolder(int csidl, CString& out, bool create = true);

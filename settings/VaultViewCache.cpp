@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/CriticalSection.h"
 #include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 
@@ -12,17 +13,6 @@ namespace {
 constexpr size_t kMaxWatchedFolders = 1024;
 // Folders asked about that are no registered view root (item paths' roots).
 constexpr size_t kMaxOtherFolders = 32;
-
-class ExclusiveLock {
-public:
-    explicit ExclusiveLock(SRWLOCK& lock) noexcept : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
-    ExclusiveLock(const ExclusiveLock&) = delete;
-    ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-    ~ExclusiveLock() { ReleaseSRWLockExclusive(&lock_); }
-
-private:
-    SRWLOCK& lock_;
-};
 
 // The key that holds the application key: watching its subtree also sees the
 // application key itself being created or removed.
@@ -35,8 +25,15 @@ CString ApplicationsKeyPath() {
 
 bool VaultViewCache::FindVaultName(SettingsLight& settings, const GUID& vaultId, CString& name) {
     ExclusiveLock guard(lock_);
-    if (!valid_ || machineWatch_.Changed() || userWatch_.Changed()) Rebuild(settings);
-    RefreshChanged();
+    // One wait answers for the registrations and every view root at once.
+    if (handlesDirty_) CollectHandles();
+    size_t signalled = FirstSignalled(handles_, 0);
+    if (!valid_ || signalled < kRegistryHandles) {
+        Rebuild(settings);
+        CollectHandles();
+        signalled = FirstSignalled(handles_, kRegistryHandles);
+    }
+    RefreshChanged(signalled);
     for (const View& view : views_) {
         const Folder* root = view.root;
         if (root && root->ids.IsViewOf(vaultId)) {
@@ -107,13 +104,11 @@ void VaultViewCache::Refresh(Folder& folder) {
     folder.stale = false;
 }
 
-// Marks the folders whose watches fired, then reads again the view roots that
-// changed or cannot be watched; other folders are read when they are asked for.
-void VaultViewCache::RefreshChanged() {
-    if (handlesDirty_) CollectHandles();
-    for (size_t i = FirstSignalled(handles_, 0); i < handles_.size(); i = FirstSignalled(handles_, i + 1)) {
-        owners_[i]->stale = true;
-    }
+// Marks the folders whose watches fired, from the first signalled handle on,
+// then reads again the view roots that changed or cannot be watched; other
+// folders are read when they are asked for.
+void VaultViewCache::RefreshChanged(size_t signalled) {
+    for (size_t i = signalled; i < handles_.size(); i = FirstSignalled(handles_, i + 1)) owners_[i]->stale = true;
     ++generation_;
     for (const View& view : views_) {
         Folder* root = view.root;
@@ -140,8 +135,8 @@ void VaultViewCache::DropUnusedFolders() {
 }
 
 void VaultViewCache::CollectHandles() {
-    handles_.clear();
-    owners_.clear();
+    handles_.assign({machineWatch_.Event(), userWatch_.Event()});
+    owners_.assign(kRegistryHandles, nullptr);
     for (auto& folder : folders_) {
         for (HANDLE handle : folder->watch.Handles()) {
             handles_.push_back(handle);

@@ -55,7 +55,7 @@ private:
     void Rebuild(SettingsLight& settings);
     Folder& FolderFor(const CString& path);
     void Refresh(Folder& folder);
-    void RefreshChanged();
+    void RefreshChanged(size_t signalled);
     void DropUnusedFolders();
     void CollectHandles();
 
@@ -65,7 +65,9 @@ private:
     RegistryWatch userWatch_;
     std::vector<View> views_;
     std::vector<std::unique_ptr<Folder>> folders_;
-    std::vector<HANDLE> handles_;  // every armed folder handle ...
+    // The two registry events, then every armed folder handle ...
+    static constexpr size_t kRegistryHandles = 2;
+    std::vector<HANDLE> handles_;
     std::vector<Folder*> owners_;  // ... and the folder it belongs to
     bool handlesDirty_ = true;
     ULONGLONG clock_ = 0;

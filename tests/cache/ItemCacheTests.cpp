@@ -53,6 +53,22 @@ TEST_F(ItemCache, FileLivesUnderTheViewNameWithTheLowercaseVaultId) {
     EXPECT_EQ(NewFile()->Description(), L"KESTRELMAR Enterprise Item Cache1");
 }
 
+TEST_F(ItemCache, FoldersThatVanishBetweenRequestsAreMadeAgain) {
+    RefPtr<ItemObject> item;
+    EXPECT_EQ(ReadItem(L"Bracket.<item>", item), ITEM_E_NOTFOUND);
+    ASSERT_NE(GetFileAttributesW(CachePath().c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The product's whole data folder goes while the process still knows its folders.
+    const std::wstring dataFolder = SettingsLight().GetPath(PathKind::AppDataDir);
+    std::error_code error;
+    std::filesystem::remove_all(std::filesystem::path(dataFolder), error);
+    ASSERT_FALSE(error);
+    ASSERT_EQ(GetFileAttributesW(dataFolder.c_str()), INVALID_FILE_ATTRIBUTES);
+
+    EXPECT_EQ(ReadItem(L"Bracket.<item>", item), ITEM_E_NOTFOUND) << "a new, empty cache";
+    EXPECT_NE(GetFileAttributesW(CachePath().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST_F(ItemCache, VaultWithoutRegisteredViewUsesTheItemsFolderItself) {
     RefPtr<CItemCacheFile> file(new CItemCacheFile(GuidFromString(L"{11111111-2222-3333-4444-555555555555}")));
     EXPECT_NE(file->Path().find(L"\\Items\\\\11111111-2222-3333-4444-555555555555_vrsn_1.Items"), std::wstring::npos);
