@@ -53,12 +53,63 @@ public:
         return true;
     }
 
+    // All bytes are at hand already.
+    void Ensure(std::size_t) noexcept {}
+
     // Bytes taken so far, and bytes left.
     std::size_t Offset() const noexcept { return offset_; }
     std::size_t Remaining() const noexcept { return bytes_.size() - offset_; }
 
 private:
     std::span<const std::byte> bytes_;
+    std::size_t offset_ = 0;
+};
+
+// The bytes of one record stream read in blocks, for a reader that goes through
+// them once: a BlockCursor frees each block once it has moved past it, so a
+// long list never needs its whole stream and everything built from it at once.
+class StreamBlocks {
+public:
+    static constexpr std::size_t kBlockBytes = 64 * 1024;
+
+    // Reads as StreamBytes::Read does, in blocks of kBlockBytes.
+    HRESULT Read(IStream* stream, std::size_t limit);
+
+private:
+    friend class BlockCursor;
+    struct Block {
+        std::unique_ptr<std::byte[]> data;
+        std::size_t size = 0;
+    };
+    std::vector<Block> blocks_;
+};
+
+// A read position that consumes a StreamBlocks. Spans it hands out stay valid
+// until the next Ensure.
+class BlockCursor {
+public:
+    explicit BlockCursor(StreamBlocks& blocks) noexcept : blocks_(blocks.blocks_) {}
+
+    // Makes the next size bytes (or all that are left) lie in one piece.
+    void Ensure(std::size_t size);
+    bool Take(std::size_t size, std::span<const std::byte>& out) noexcept {
+        if (size > current_.size - offset_) return false;
+        out = {current_.data.get() + offset_, size};
+        offset_ += size;
+        return true;
+    }
+    template <class T>
+    bool Value(T& value) noexcept {
+        std::span<const std::byte> field;
+        if (!Take(sizeof(T), field)) return false;
+        std::memcpy(&value, field.data(), sizeof(T));
+        return true;
+    }
+
+private:
+    std::vector<StreamBlocks::Block>& blocks_;
+    std::size_t next_ = 0;
+    StreamBlocks::Block current_;
     std::size_t offset_ = 0;
 };
 
@@ -95,8 +146,8 @@ inline bool FitsField(std::int32_t bytes, int fieldChars) noexcept {
 // Parses the record at the cursor into an ItemObject or a RecordView, field by
 // field: after a failure the fields read before it keep their values. S_OK, or
 // 0x80040228 when the bytes end early or a text's byte count does not fit its field.
-template <class Record>
-HRESULT ParseRecord(RecordCursor& cursor, Record& record) noexcept {
+template <class Cursor, class Record>
+HRESULT ParseRecord(Cursor& cursor, Record& record) noexcept {
     using namespace record_detail;
     std::int32_t recordVersion = 0;
     if (!cursor.Value(recordVersion)) return ITEM_E_CACHEREAD;
@@ -125,13 +176,15 @@ HRESULT ParseRecord(RecordCursor& cursor, Record& record) noexcept {
 }
 
 // Walks a children list: the skipped word, the count, then each record in
-// stored order, parsed by parseChild(RecordCursor&) -> HRESULT. The stored count
+// stored order, parsed by parseChild(Cursor&) -> HRESULT. The stored count
 // sizes nothing: the walk stops at the first record that fails, with its result.
-template <class ParseChild>
-HRESULT ParseChildList(RecordCursor& cursor, ParseChild&& parseChild) {
+template <class Cursor, class ParseChild>
+HRESULT ParseChildList(Cursor& cursor, ParseChild&& parseChild) {
     std::uint32_t skipped = 0, count = 0;
+    cursor.Ensure(2 * sizeof(std::uint32_t));
     if (!cursor.Value(skipped) || !cursor.Value(count)) return ITEM_E_CACHEREAD;
     for (std::uint32_t i = 0; i < count; ++i) {
+        cursor.Ensure(kMaxRecordBytes);
         if (const HRESULT hr = parseChild(cursor); FAILED(hr)) return hr;
     }
     return S_OK;

@@ -36,20 +36,19 @@ BSTR AllocStoredText(std::span<const std::byte> text) noexcept {
     return result;
 }
 
-// Owns a record array while it is filled; the host receives it only whole.
+// Owns a record array while it is filled; the host receives it only whole. It
+// grows as children are found: the stored count sizes nothing.
 class RecordArray {
 public:
-    explicit RecordArray(size_t count) : count_(count) {
-        records_ = static_cast<ReferenceRecord*>(CoTaskMemAlloc(count * sizeof(ReferenceRecord)));
-        if (!records_) ThrowHResult(E_OUTOFMEMORY);
-        std::memset(records_, 0, count * sizeof(ReferenceRecord));
-    }
+    RecordArray() = default;
     RecordArray(const RecordArray&) = delete;
     RecordArray& operator=(const RecordArray&) = delete;
-    ~RecordArray() { FreeReferenceRecords(records_, static_cast<long>(count_)); }
+    ~RecordArray() { FreeReferenceRecords(records_, static_cast<long>(filled_)); }
 
-    void Fill(size_t index, const RecordView& child) {
-        ReferenceRecord& record = records_[index];
+    void Append(const RecordView& child) {
+        if (filled_ == capacity_) Resize(capacity_ ? capacity_ + capacity_ / 2 : 16);
+        ReferenceRecord& record = records_[filled_++];
+        std::memset(&record, 0, sizeof(record));
         record.numbersSize = sizeof(ReferenceNumbers);
         record.numbers = static_cast<ReferenceNumbers*>(CoTaskMemAlloc(sizeof(ReferenceNumbers)));
         if (!record.numbers) ThrowHResult(E_OUTOFMEMORY);
@@ -62,41 +61,58 @@ public:
         record.typeCode = TypeCodeOf(child.itemType);
     }
 
-    ReferenceRecord* Release() noexcept {
-        count_ = 0;
+    size_t Count() const noexcept { return filled_; }
+    // The array at its final size, for the host.
+    ReferenceRecord* Release() {
+        if (filled_ > 0 && filled_ < capacity_) Resize(filled_);
+        // A list without shown children still hands over a (zero-length) block.
+        if (!records_) records_ = static_cast<ReferenceRecord*>(CoTaskMemAlloc(0));
+        if (!records_) ThrowHResult(E_OUTOFMEMORY);
+        filled_ = capacity_ = 0;
         return std::exchange(records_, nullptr);
     }
 
 private:
-    size_t count_;
+    void Resize(size_t capacity) {
+        const size_t bytes = capacity * sizeof(ReferenceRecord);
+        void* grown = records_ ? CoTaskMemRealloc(records_, bytes) : CoTaskMemAlloc(bytes);
+        if (!grown) ThrowHResult(E_OUTOFMEMORY);
+        records_ = static_cast<ReferenceRecord*>(grown);
+        capacity_ = capacity;
+    }
+
     ReferenceRecord* records_ = nullptr;
+    size_t filled_ = 0;
+    size_t capacity_ = 0;
 };
 
-// Calls shown(const RecordView&) for each child the host is to see, in stored order.
-template <class Shown>
-HRESULT ForEachShownChild(std::span<const std::byte> childrenStream, ReferenceFilter filter, Shown&& shown) {
-    RecordCursor cursor(childrenStream);
-    return ParseChildList(cursor, [&](RecordCursor& records) {
+// One pass over the list: each child the host is to see becomes a record at once.
+template <class Cursor>
+HRESULT Build(Cursor& cursor, ReferenceFilter filter, ReferenceRecord** records, LONG* count) try {
+    RecordArray array;
+    RETURN_IF_FAILED(ParseChildList(cursor, [&](Cursor& children) {
         RecordView child;
-        const HRESULT hr = ParseRecord(records, child);
-        if (SUCCEEDED(hr) && IsShown(child, filter)) shown(static_cast<const RecordView&>(child));
+        const HRESULT hr = ParseRecord(children, child);
+        if (SUCCEEDED(hr) && IsShown(child, filter)) array.Append(child);
         return hr;
-    });
+    }));
+    const auto shown = static_cast<LONG>(array.Count());
+    *records = array.Release();
+    *count = shown;
+    return S_OK;
 }
+CATCH_RETURN()
 
 }  // namespace
 
 HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
-                              ReferenceRecord** records, LONG* count) try {
-    // Parsing in memory is cheap: a first pass counts the children shown, so the
-    // array is allocated once at its final size.
-    size_t shown = 0;
-    RETURN_IF_FAILED(ForEachShownChild(childrenStream, filter, [&](const RecordView&) { ++shown; }));
-    RecordArray array(shown);
-    size_t index = 0;
-    ForEachShownChild(childrenStream, filter, [&](const RecordView& child) { array.Fill(index++, child); });
-    *records = array.Release();
-    *count = static_cast<LONG>(shown);
-    return S_OK;
+                              ReferenceRecord** records, LONG* count) {
+    RecordCursor cursor(childrenStream);
+    return Build(cursor, filter, records, count);
 }
-CATCH_RETURN()
+
+HRESULT BuildReferenceRecords(StreamBlocks& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
+                              LONG* count) {
+    BlockCursor cursor(childrenStream);
+    return Build(cursor, filter, records, count);
+}
