@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cwchar>
 
+#include "tools/itemhost/Json.h"
 #include "tools/itemhost/Report.h"
 #include "tools/itemhost/ResultText.h"
 
@@ -14,27 +15,7 @@ std::wstring Pad(const std::wstring& text, size_t width) {
     return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
 }
 
-std::wstring Json(const std::wstring& text) {
-    std::wstring out = L"\"";
-    for (wchar_t c : text) {
-        switch (c) {
-            case L'"': out += L"\\\""; break;
-            case L'\\': out += L"\\\\"; break;
-            case L'\n': out += L"\\n"; break;
-            case L'\r': out += L"\\r"; break;
-            case L'\t': out += L"\\t"; break;
-            default:
-                if (c < 0x20) {
-                    wchar_t escape[8];
-                    swprintf(escape, 8, L"\\u%04x", static_cast<unsigned>(c));
-                    out += escape;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    return out + L"\"";
-}
+std::wstring Json(const std::wstring& text) { return JsonString(text); }
 
 std::wstring JsonResult(HRESULT hr) {
     return L"{\"code\": " + Json(HexResult(hr)) + L", \"meaning\": " + Json(ResultMeaning(hr)) + L"}";
