@@ -33,8 +33,22 @@ private:
     std::size_t size_ = 0;
 };
 
+// What every read position offers on top of its Take: a fixed-size field read
+// whole, copied out so that its alignment in the bytes does not matter.
+template <class Cursor>
+class CursorValues {
+public:
+    template <class T>
+    bool Value(T& value) noexcept {
+        std::span<const std::byte> field;
+        if (!static_cast<Cursor*>(this)->Take(sizeof(T), field)) return false;
+        std::memcpy(&value, field.data(), sizeof(T));
+        return true;
+    }
+};
+
 // A read position in a stream's bytes.
-class RecordCursor {
+class RecordCursor : public CursorValues<RecordCursor> {
 public:
     explicit RecordCursor(std::span<const std::byte> bytes) noexcept : bytes_(bytes) {}
 
@@ -43,13 +57,6 @@ public:
         if (size > bytes_.size() - offset_) return false;
         out = bytes_.subspan(offset_, size);
         offset_ += size;
-        return true;
-    }
-    template <class T>
-    bool Value(T& value) noexcept {
-        std::span<const std::byte> field;
-        if (!Take(sizeof(T), field)) return false;
-        std::memcpy(&value, field.data(), sizeof(T));
         return true;
     }
 
@@ -86,7 +93,7 @@ private:
 
 // A read position that consumes a StreamBlocks. Spans it hands out stay valid
 // until the next Ensure.
-class BlockCursor {
+class BlockCursor : public CursorValues<BlockCursor> {
 public:
     explicit BlockCursor(StreamBlocks& blocks) noexcept : blocks_(blocks.blocks_) {}
 
@@ -96,13 +103,6 @@ public:
         if (size > current_.size - offset_) return false;
         out = {current_.data.get() + offset_, size};
         offset_ += size;
-        return true;
-    }
-    template <class T>
-    bool Value(T& value) noexcept {
-        std::span<const std::byte> field;
-        if (!Take(sizeof(T), field)) return false;
-        std::memcpy(&value, field.data(), sizeof(T));
         return true;
     }
 

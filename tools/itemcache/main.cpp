@@ -11,6 +11,7 @@
 #include "common/UniqueResource.h"
 #include "tools/itemcache/CacheInspection.h"
 #include "tools/itemcache/CacheReportText.h"
+#include "tools/itemhost/Report.h"
 
 namespace {
 
@@ -36,17 +37,6 @@ struct Options {
     InspectOptions inspect;
 };
 
-void Print(const std::wstring& text, FILE* stream = stdout) {
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                          nullptr);
-    std::string utf8(bytes > 0 ? bytes : 0, '\0');
-    if (bytes > 0) {
-        WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), utf8.data(), bytes, nullptr,
-                            nullptr);
-    }
-    fwrite(utf8.data(), 1, utf8.size(), stream);
-    fflush(stream);
-}
 
 bool ParseSeconds(const wchar_t* text, DWORD& seconds) {
     wchar_t* end = nullptr;

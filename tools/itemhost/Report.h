@@ -2,6 +2,7 @@
 // What the plug-in answered, and its presentation as text or JSON.
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,6 @@ std::wstring FormatText(const FormatInfo& format, const std::vector<ItemAnswer>&
 std::wstring FormatJson(const FormatInfo& format, const std::vector<ItemAnswer>& items);
 // "2024-03-01 12:00:04", or "none" for dates at or before 0.0.
 std::wstring DateText(double date);
+
+// Writes text to stream as UTF-8 and flushes it.
+void Print(const std::wstring& text, FILE* stream = stdout);
