@@ -77,7 +77,13 @@ void CItemCacheFile::FormPath(bool fresh) {
 HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, std::optional<StorageChain>& chain) {
     RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) return Create(chain);
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) {
+        // Creating truncates: only a file that is surely not there may be
+        // created. Access denied or a network error says nothing of that.
+        const DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ITEM_E_CACHEREAD;
+        return Create(chain);
+    }
     fileBytes_ = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 
     ComPtr<IStorage> root;
@@ -87,6 +93,8 @@ HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, st
     chain.emplace(std::move(root));
     return S_OK;
 }
+
+void CItemCacheFile::Relocate() { FormPath(true); }
 
 HRESULT CItemCacheFile::CreateStorage(ComPtr<IStorage>& root) {
     STGOPTIONS options{};
@@ -100,14 +108,10 @@ HRESULT CItemCacheFile::CreateStorage(ComPtr<IStorage>& root) {
 
 HRESULT CItemCacheFile::Create(std::optional<StorageChain>& chain) {
     ComPtr<IStorage> root;
-    HRESULT hr = CreateStorage(root);
-    if (FAILED(hr) && !FolderExists(path_.substr(0, path_.find_last_of(L'\\')))) {
-        // A folder this process knew was there has gone: look everything up
-        // afresh, create what is missing and try once more.
-        FormPath(true);
-        RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
-        hr = CreateStorage(root);
-    }
+    const HRESULT hr = CreateStorage(root);
+    // A folder this process knew was there has gone: the caller looks
+    // everything up afresh, outside the cache lock, and opens again.
+    if (FAILED(hr) && !FolderExists(path_.substr(0, path_.find_last_of(L'\\')))) return kFolderGone;
     RETURN_IF_FAILED(MapStorageResult(hr));
     // From here on the file is open; a failure below leaves it so.
     chain.emplace(std::move(root));
@@ -162,10 +166,4 @@ HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name,
     ComPtr<IStream> stream;
     RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
     return bytes.Read(stream.Get(), static_cast<size_t>(fileBytes_));
-}
-
-HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks) {
-    ComPtr<IStream> stream;
-    RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
-    return blocks.Read(stream.Get(), static_cast<size_t>(fileBytes_));
 }

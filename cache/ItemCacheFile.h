@@ -33,7 +33,12 @@ public:
     // Opens the file for direct read/write access, or creates it holding only
     // its header stream; on success (and after a failure inside a new file)
     // chain holds the open file. Called by the ItemCacheLock with its chain.
+    // kFolderGone: the file could not be created because its folder has gone.
     HRESULT Open(std::int32_t mode, std::optional<StorageChain>& chain);
+    static constexpr HRESULT kFolderGone = static_cast<HRESULT>(0x80070003);  // ERROR_PATH_NOT_FOUND
+    // Looks the data folder and the vault's view name up afresh and creates the
+    // cache's folders: after kFolderGone, with the cache lock given back.
+    void Relocate();
 
     // The item record of the item with file name name.
     HRESULT ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item);
@@ -43,7 +48,6 @@ public:
     HRESULT ReadChildren(ItemCacheLock& lock, const CString& name, std::vector<RefPtr<ChildWithLink>>& children);
     // The bytes of the item's children stream, for callers that parse it themselves.
     HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes);
-    HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks);
 
 private:
     // Forms path_; creates the cache's folders unless a request of this

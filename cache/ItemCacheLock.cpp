@@ -5,5 +5,11 @@ ItemCacheLock::ItemCacheLock(RefPtr<CItemCacheFile> file, std::int32_t mode) : f
     // Waits without limit. Without a handle the file is opened unguarded.
     mutex_.emplace();
     // A failed open leaves no chain.
+    if (file_->Open(mode, chain_) != CItemCacheFile::kFolderGone) return;
+    // Only the file's own operations run under the lock: finding the folders
+    // again means the shell, the registry and every view root.
+    mutex_.reset();
+    file_->Relocate();
+    mutex_.emplace();
     file_->Open(mode, chain_);
 }

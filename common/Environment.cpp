@@ -22,3 +22,17 @@ bool ReadEnvironmentVariable(const wchar_t* name, CString& out) {
         buffer.assign(length, L'\0');
     }
 }
+
+bool ExpandEnvironmentText(const CString& text, CString& out) {
+    std::vector<wchar_t> expanded(text.size() + 1 > 256 ? text.size() + 1 : 256, L'\0');
+    // The environment may change between the calls: ask again until it fits.
+    for (;;) {
+        const DWORD needed = ExpandEnvironmentStringsW(text.c_str(), expanded.data(), static_cast<DWORD>(expanded.size()));
+        if (needed == 0) return false;
+        if (needed <= expanded.size()) {
+            out.assign(expanded.data());
+            return true;
+        }
+        expanded.assign(needed, L'\0');
+    }
+}

@@ -37,16 +37,24 @@ BSTR AllocStoredText(std::span<const std::byte> text) noexcept {
 }
 
 // Owns a record array while it is filled; the host receives it only whole. It
-// grows as children are found: the stored count sizes nothing.
+// is allocated once, for as many children as the list can hold, and shrunk to
+// the children shown when it is handed over.
 class RecordArray {
 public:
-    RecordArray() = default;
+    explicit RecordArray(size_t capacity) : capacity_(capacity) {
+        // A list without shown children still hands over a (zero-length) block.
+        records_ = static_cast<ReferenceRecord*>(CoTaskMemAlloc(capacity * sizeof(ReferenceRecord)));
+        if (!records_) ThrowHResult(E_OUTOFMEMORY);
+    }
     RecordArray(const RecordArray&) = delete;
     RecordArray& operator=(const RecordArray&) = delete;
-    ~RecordArray() { FreeReferenceRecords(records_, static_cast<long>(filled_)); }
+    ~RecordArray() {
+        if (records_) FreeReferenceRecords(records_, static_cast<long>(filled_));
+    }
 
-    void Append(const RecordView& child) {
-        if (filled_ == capacity_) Resize(capacity_ ? capacity_ + capacity_ / 2 : 16);
+    // False when the array is full: the list holds more records than its count says.
+    bool Append(const RecordView& child) {
+        if (filled_ == capacity_) return false;
         ReferenceRecord& record = records_[filled_++];
         std::memset(&record, 0, sizeof(record));
         record.numbersSize = sizeof(ReferenceNumbers);
@@ -59,40 +67,44 @@ public:
         record.linkCode = LinkCodeOf(child.linkType);
         record.one = 1;
         record.typeCode = TypeCodeOf(child.itemType);
+        return true;
     }
 
     size_t Count() const noexcept { return filled_; }
     // The array at its final size, for the host.
     ReferenceRecord* Release() {
-        if (filled_ > 0 && filled_ < capacity_) Resize(filled_);
-        // A list without shown children still hands over a (zero-length) block.
-        if (!records_) records_ = static_cast<ReferenceRecord*>(CoTaskMemAlloc(0));
-        if (!records_) ThrowHResult(E_OUTOFMEMORY);
+        if (filled_ == 0 && capacity_ > 0) {
+            // Reallocating to nothing would free the block: hand over a new empty one.
+            CoTaskMemFree(std::exchange(records_, nullptr));
+            records_ = static_cast<ReferenceRecord*>(CoTaskMemAlloc(0));
+            if (!records_) ThrowHResult(E_OUTOFMEMORY);
+        } else if (filled_ < capacity_) {
+            // Shrinking cannot fail in practice; should it, the larger block serves as well.
+            if (void* shrunk = CoTaskMemRealloc(records_, filled_ * sizeof(ReferenceRecord))) {
+                records_ = static_cast<ReferenceRecord*>(shrunk);
+            }
+        }
         filled_ = capacity_ = 0;
         return std::exchange(records_, nullptr);
     }
 
 private:
-    void Resize(size_t capacity) {
-        const size_t bytes = capacity * sizeof(ReferenceRecord);
-        void* grown = records_ ? CoTaskMemRealloc(records_, bytes) : CoTaskMemAlloc(bytes);
-        if (!grown) ThrowHResult(E_OUTOFMEMORY);
-        records_ = static_cast<ReferenceRecord*>(grown);
-        capacity_ = capacity;
-    }
-
     ReferenceRecord* records_ = nullptr;
     size_t filled_ = 0;
     size_t capacity_ = 0;
 };
 
+}  // namespace
+
 // One pass over the list: each child the host is to see becomes a record at once.
-template <class Cursor>
-HRESULT Build(Cursor& cursor, ReferenceFilter filter, ReferenceRecord** records, LONG* count) try {
-    RecordArray array;
-    RETURN_IF_FAILED(ParseChildList(cursor, [&](Cursor& children) {
+HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
+                              ReferenceRecord** records, LONG* count) try {
+    RecordArray array(MostChildren(childrenStream));
+    RecordCursor cursor(childrenStream);
+    RETURN_IF_FAILED(ParseChildList(cursor, [&](RecordCursor& children) {
         RecordView child;
         const HRESULT hr = ParseRecord(children, child);
+        // More records than the count said cannot be: the count bounds the walk.
         if (SUCCEEDED(hr) && IsShown(child, filter)) array.Append(child);
         return hr;
     }));
@@ -102,17 +114,3 @@ HRESULT Build(Cursor& cursor, ReferenceFilter filter, ReferenceRecord** records,
     return S_OK;
 }
 CATCH_RETURN()
-
-}  // namespace
-
-HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
-                              ReferenceRecord** records, LONG* count) {
-    RecordCursor cursor(childrenStream);
-    return Build(cursor, filter, records, count);
-}
-
-HRESULT BuildReferenceRecords(StreamBlocks& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
-                              LONG* count) {
-    BlockCursor cursor(childrenStream);
-    return Build(cursor, filter, records, count);
-}

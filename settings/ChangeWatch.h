@@ -1,60 +1,35 @@
 #pragma once
-// Change notifications polled with a zero wait: they tell cheaply whether a
-// registry subtree or a folder may have changed since they were armed. Each is
-// armed before what it guards is read, so no change can slip in between.
+// Registry change notifications, polled without waiting: they tell cheaply
+// whether a key or anything below it may have changed since the watch was
+// armed. A watch holds only the product's own objects (a key handle and an
+// event), nothing of the user's files or folders. It is armed before what it
+// guards is read, so no change can slip in between.
 #include <windows.h>
-
-#include <span>
 
 #include "common/CString.h"
 #include "common/UniqueResource.h"
 
-namespace change_detail {
-inline void CloseChange(HANDLE h) noexcept { FindCloseChangeNotification(h); }
-}  // namespace change_detail
-
-// A directory change notification handle; null when none could be had.
-using UniqueChangeHandle = UniqueResource<HANDLE, change_detail::CloseChange>;
-
-// Changes anywhere below a registry key. The key need not exist: its nearest
-// existing ancestor is watched instead, so that its creation is seen too.
 class RegistryWatch {
 public:
-    // Arms the watch; false when nothing could be watched (then Changed() is always true).
-    bool Arm(HKEY root, const CString& path) noexcept;
-    // True when a change may have happened since Arm.
+    RegistryWatch() = default;
+    RegistryWatch(const RegistryWatch&) = delete;
+    RegistryWatch& operator=(const RegistryWatch&) = delete;
+
+    // Arms the watch on root\path (and its subtree when asked). A missing key
+    // counts as armed: Changed() then asks whether it exists yet. False when
+    // nothing could be armed; Changed() is then always true.
+    bool Arm(HKEY root, const wchar_t* path, bool subtree) noexcept;
+
+    // True when the key may have changed since Arm: the notification fired,
+    // the watched key itself was deleted (which no notification reports), or
+    // the key that was missing exists now. Safe to call from several threads.
     bool Changed() const noexcept;
-    // Signalled on a change; null before the first Arm.
-    HANDLE Event() const noexcept { return event_.Get(); }
 
 private:
+    enum class State { Unarmed, Watching, Missing };
+    State state_ = State::Unarmed;
+    HKEY root_ = nullptr;
+    CString path_;
     UniqueHKey key_;
     UniqueHandle event_;
 };
-
-// Changes of a folder's own entries (files written, created, renamed, removed),
-// and of the folder itself through its parent (removed, renamed, created).
-class FolderWatch {
-public:
-    // Arms what can be armed; a folder that does not exist yet is watched
-    // through its parent alone.
-    void Arm(const CString& folder) noexcept;
-    // False when part of it could not be armed: such a folder must be read every time.
-    bool Complete() const noexcept { return complete_; }
-    // Re-arms the handles that fired; call only when one of Handles() is signalled.
-    void Rearm() noexcept;
-    // The handles to wait on, folder first.
-    std::span<const HANDLE> Handles() const noexcept { return {handles_, count_}; }
-
-private:
-    CString folder_;
-    UniqueChangeHandle self_;
-    UniqueChangeHandle parent_;
-    HANDLE handles_[2] = {};
-    size_t count_ = 0;
-    bool complete_ = false;
-};
-
-// The index of the first signalled handle from start on, or handles.size() when
-// none is; waits for nothing.
-size_t FirstSignalled(std::span<const HANDLE> handles, size_t start) noexcept;

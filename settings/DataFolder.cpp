@@ -3,7 +3,7 @@
 #include <shlobj.h>
 
 #include <atomic>
-#include <iterator>
+#include <memory>
 
 #include "common/CriticalSection.h"
 #include "common/Environment.h"
@@ -35,44 +35,68 @@ SHGetSpecialFolderPathWFn SpecialFolderEntryPoint() {
 
 constexpr wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+constexpr wchar_t kProductFolder[] = L"\\KESTRELMAR";
+constexpr wchar_t kProductDataFolder[] = L"\\KESTRELMAR\\KESTRELMAR PDM\\";
 
-CString LookUpDataFolder(bool& fromShell);
+// The product's two folders below base; failures are left to whoever uses them.
+void CreateDataFolder(const CString& base) {
+    CreateDirectoryW((base + kProductFolder).c_str(), nullptr);
+    CreateDirectoryW((base + kProductDataFolder).c_str(), nullptr);
+}
 
-// The product's data folder as the last lookup through the shell found (and
-// created) it, kept while the user's shell folder settings stay as they were:
-// the shell's lookup costs more than the rest of a request's settings together.
+bool FolderExists(const CString& folder) {
+    const DWORD attributes = GetFileAttributesW(folder.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The data folder found under the local application data folder, kept while
+// the user's shell folder settings stay as they were (the shell's lookup costs
+// more than the rest of a request's settings together) and validated on each
+// use by one attribute query, which also makes it again when it has gone. The
+// fallbacks (roaming folder, APPDATA) are never kept: the local folder may be
+// there by the next request.
 class DataFolderCache {
 public:
-    bool Get(CString& folder) {
-        SharedLock hold(lock_);
-        if (folder_.empty()) return false;
-        const HANDLE events[] = {userShellFolders_.Event(), shellFolders_.Event()};
-        if (FirstSignalled(events, 0) < std::size(events)) return false;
-        folder = folder_;
-        return true;
-    }
-    // A fresh lookup; its answer is kept when it came from the shell. The
-    // watches are armed first, so a change during the lookup is seen next time.
-    CString LookUp() {
+    CString Get() {
+        std::shared_ptr<const Found> known;
+        {
+            SharedLock hold(lock_);
+            known = found_;
+        }
+        if (known && !known->userShellFolders.Changed() && !known->shellFolders.Changed()) {
+            if (!FolderExists(known->folder)) CreateDataFolder(known->base);
+            return known->folder;
+        }
+
+        // Looked up outside the lock; the watches are armed first, so a change
+        // during the lookup is seen next time.
+        auto fresh = std::make_shared<Found>();
+        const bool armed = fresh->userShellFolders.Arm(HKEY_CURRENT_USER, kUserShellFolders, false) &&
+                           fresh->shellFolders.Arm(HKEY_CURRENT_USER, kShellFolders, false);
+        DataFolderBase source = DataFolderBase::None;
+        if (!FindDataFolder(fresh->folder, &fresh->base, &source)) {
+            Forget();
+            return {};
+        }
+        if (!FolderExists(fresh->folder)) CreateDataFolder(fresh->base);
         ExclusiveLock hold(lock_);
-        folder_.clear();
-        const bool armed = userShellFolders_.Arm(HKEY_CURRENT_USER, kUserShellFolders) &&
-                           shellFolders_.Arm(HKEY_CURRENT_USER, kShellFolders);
-        bool fromShell = false;
-        CString folder = LookUpDataFolder(fromShell);
-        if (armed && fromShell) folder_ = folder;
-        return folder;
+        found_ = armed && source == DataFolderBase::LocalAppData ? fresh : nullptr;
+        return fresh->folder;
     }
     void Forget() noexcept {
         ExclusiveLock hold(lock_);
-        folder_.clear();
+        found_.reset();
     }
 
 private:
+    struct Found {
+        RegistryWatch userShellFolders;
+        RegistryWatch shellFolders;
+        CString base;
+        CString folder;
+    };
     SRWLOCK lock_ = SRWLOCK_INIT;
-    RegistryWatch userShellFolders_;
-    RegistryWatch shellFolders_;
-    CString folder_;
+    std::shared_ptr<const Found> found_;
 };
 
 DataFolderCache& ProcessDataFolder() {
@@ -104,34 +128,17 @@ bool FindDataFolder(CString& folder, CString* base, DataFolderBase* source, bool
         from = DataFolderBase::RoamingAppData;
         if (!GetSpecialFolder(CSIDL_APPDATA, found, createSpecialFolder)) {
             from = DataFolderBase::AppDataVariable;
-            if (!ReadEnvironmentVariable(L"APPDATA", found)) return false;
+            // Set but empty would name a folder at the root of whatever drive is current.
+            if (!ReadEnvironmentVariable(L"APPDATA", found) || found.empty()) return false;
         }
     }
-    folder = found + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
+    folder = found + kProductDataFolder;
     if (base) *base = found;
     if (source) *source = from;
     return true;
 }
 
 CString SettingsLight::GetAppDataDir() {
-    if (appDataDir_.empty() && !ProcessDataFolder().Get(appDataDir_)) appDataDir_ = ProcessDataFolder().LookUp();
+    if (appDataDir_.empty()) appDataDir_ = ProcessDataFolder().Get();
     return appDataDir_;
 }
-
-namespace {
-
-// The data folder as FindDataFolder finds it, its two folders created when missing.
-CString LookUpDataFolder(bool& fromShell) {
-    CString folder, base;
-    DataFolderBase source = DataFolderBase::None;
-    if (!FindDataFolder(folder, &base, &source)) return {};
-    fromShell = source == DataFolderBase::LocalAppData || source == DataFolderBase::RoamingAppData;
-    const CString self = folder + L".";
-    if (GetFileAttributesW(self.c_str()) == INVALID_FILE_ATTRIBUTES) {
-        CreateDirectoryW((base + L"\\KESTRELMAR").c_str(), nullptr);
-        CreateDirectoryW(folder.c_str(), nullptr);
-    }
-    return folder;
-}
-
-}  // namespace

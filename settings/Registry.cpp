@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "common/Environment.h"
+
 bool Registry::Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
     Close();
     HKEY key = nullptr;
@@ -53,14 +55,10 @@ bool Registry::QueryString(const wchar_t* valueName, CString& out, DWORD& type, 
         return true;
     }
 
-    const DWORD needed = ExpandEnvironmentStringsW(unexpanded.c_str(), nullptr, 0);
-    size = needed;
-    if (needed == 0) return false;
-    std::vector<wchar_t> expanded(needed, L'\0');
-    const DWORD written = ExpandEnvironmentStringsW(unexpanded.c_str(), expanded.data(), needed);
-    size = written;
-    if (written == 0 || written > needed) return false;
-    out.assign(expanded.data());
+    CString expanded;
+    if (!ExpandEnvironmentText(unexpanded, expanded)) return false;
+    size = static_cast<DWORD>(expanded.size() + 1);  // characters with the terminator, as the expansion counts them
+    out = std::move(expanded);
     return true;
 }
 

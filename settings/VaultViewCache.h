@@ -2,18 +2,21 @@
 // The process's knowledge of the registered vault views and of the identities
 // their desktop.ini files carry, kept between requests. Every answer equals what
 // a fresh read of the registry and of the desktop.ini files gives at the moment
-// of the request: registry change notifications on the registration keys and
-// directory change notifications on the view roots say what must be read again,
-// so that the common case costs a few zero-time waits, whatever the number of
-// registered views. Safe for concurrent callers; starts no thread.
+// of the request: registry change notifications on the two application keys say
+// when the registrations must be read again, and each desktop.ini the answer
+// depends on is validated by one attribute query. Nothing of the user's is held
+// open between requests. Safe for concurrent callers: registry and file system
+// calls run outside the lock, which only guards publishing their results.
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
 #include "common/CString.h"
 #include "settings/ChangeWatch.h"
 #include "settings/ViewIdentity.h"
+#include "settings/ViewIdentityCache.h"
 
 class SettingsLight;
 
@@ -23,8 +26,8 @@ public:
     VaultViewCache(const VaultViewCache&) = delete;
     VaultViewCache& operator=(const VaultViewCache&) = delete;
 
-    // The registered view name of the vault: the first registered view whose
-    // root's desktop.ini names both a view and this vault.
+    // The registered view name of the vault: the first registered view, in
+    // listing order, whose root's desktop.ini names both a view and this vault.
     bool FindVaultName(SettingsLight& settings, const GUID& vaultId, CString& name);
     // What ReadViewIdentity(folder, which) answers now.
     bool ReadIdentity(const CString& folder, ViewIdentity which, GUID& out);
@@ -35,44 +38,32 @@ public:
         unsigned long long registrations = 0;
         unsigned long long folders = 0;
     };
-    Reads ReadCounts();
+    Reads ReadCounts() const noexcept;
 
 private:
-    struct Folder {
-        CString path;
-        FolderWatch watch;
-        bool watchable = false;  // false: read again on every request
-        bool stale = true;
-        ViewIdentities ids;
-        ULONGLONG lastUse = 0;
-        ULONGLONG checked = 0;  // the request that last looked at it
-    };
-    struct View {
-        CString name;
-        Folder* root = nullptr;  // null when the registration names no root
+    // The registered views as one fresh read found them, with the watches armed
+    // before that read; never changed once published.
+    struct Registrations {
+        struct View {
+            CString name;
+            DWORD type = REG_SZ;  // of "ShellRoot"
+            CString root;         // REG_SZ: the view root; REG_EXPAND_SZ: the stored text
+        };
+        RegistryWatch machine;
+        RegistryWatch user;
+        bool armed = false;
+        std::vector<View> views;
+
+        bool Current() const noexcept { return armed && !machine.Changed() && !user.Changed(); }
     };
 
-    void Rebuild(SettingsLight& settings);
-    Folder& FolderFor(const CString& path);
-    void Refresh(Folder& folder);
-    void RefreshChanged(size_t signalled);
-    void DropUnusedFolders();
-    void CollectHandles();
+    std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings);
+    std::shared_ptr<const Registrations> ReadRegistrations(SettingsLight& settings);
 
     SRWLOCK lock_ = SRWLOCK_INIT;
-    bool valid_ = false;
-    RegistryWatch machineWatch_;
-    RegistryWatch userWatch_;
-    std::vector<View> views_;
-    std::vector<std::unique_ptr<Folder>> folders_;
-    // The two registry events, then every armed folder handle ...
-    static constexpr size_t kRegistryHandles = 2;
-    std::vector<HANDLE> handles_;
-    std::vector<Folder*> owners_;  // ... and the folder it belongs to
-    bool handlesDirty_ = true;
-    ULONGLONG clock_ = 0;
-    ULONGLONG generation_ = 0;
-    Reads reads_;
+    std::shared_ptr<const Registrations> registrations_;
+    ViewIdentityCache identities_;
+    std::atomic<unsigned long long> registrationReads_{0};
 };
 
 // The one cache of the process, released when the module unloads.

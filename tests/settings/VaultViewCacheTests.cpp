@@ -2,15 +2,21 @@
 // every answer must equal a fresh read of the registry and the desktop.ini files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <cwctype>
 #include <filesystem>
 #include <thread>
+
+#include "cache/ItemCacheFile.h"
+#include "cache/ItemCacheLock.h"
 
 #include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 #include "settings/VaultViewCache.h"
 #include "settings/ViewIdentity.h"
 #include "tests/support/RegistrySnapshot.h"
+#include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/VaultFixture.h"
@@ -47,6 +53,42 @@ ITEMPLUGIN_CHILD_MODE(RemoveFolder, L"remove-folder") {  // folder
     std::error_code error;
     std::filesystem::remove_all(args.at(0), error);
     return error ? 1 : 0;
+}
+
+// Sets a file's write and creation times to seconds ago: what a desktop.ini
+// written long before looks like.
+void DateFile(const std::wstring& path, long long secondsAgo) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(file);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+    then.QuadPart -= static_cast<ULONGLONG>(secondsAgo) * 10'000'000;
+    const FILETIME time{then.LowPart, then.HighPart};
+    ASSERT_TRUE(SetFileTime(file.Get(), &time, nullptr, &time));
+}
+
+std::wstring Lower(std::wstring text) {
+    for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+    return text;
+}
+
+// Every handle of this process that names a file or folder, by its final path.
+// GetProcessHandleCount is no help under Wine, so the handle values are tried
+// one by one; they are small multiples of four there as on Windows.
+std::vector<std::wstring> OpenFilePaths() {
+    std::vector<std::wstring> paths;
+    for (ULONG_PTR value = 4; value < 0x10000; value += 4) {
+        wchar_t path[1024];
+        const DWORD length = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(value), path, 1024,
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0 || length >= 1024) continue;
+        std::wstring text(path, length);
+        if (text.rfind(L"\\\\?\\", 0) == 0) text.erase(0, 4);
+        paths.push_back(Lower(text));
+    }
+    return paths;
 }
 
 void InOtherProcess(const std::wstring& mode, const std::vector<std::wstring>& args) {
@@ -131,11 +173,16 @@ TEST_F(VaultViewCacheTest, UnchangedConfigurationIsServedWithoutReadingAnything)
     for (int i = 0; i < 100; ++i) {
         const std::wstring root = temp_ / (L"v" + std::to_wstring(i));
         WriteDesktopIni(root, i == 99 ? kVaultA : kVaultB, kView1);
+        DateFile(root + L"\\desktop.ini", 3600);
         RegisterVaultView(RegistrationPlace::Machine, L"View" + std::to_wstring(i), root.c_str());
     }
     ASSERT_EQ(CachedVaultName(kVaultA), L"View99");
     const auto before = ProcessVaultViews().ReadCounts();
-    for (int i = 0; i < 10; ++i) ASSERT_EQ(CachedVaultName(kVaultA), L"View99");
+    // Hosts call on threads that come and go: the registry watch must outlive
+    // the thread that armed it (on Windows, REG_NOTIFY_THREAD_AGNOSTIC).
+    for (int i = 0; i < 10; ++i) {
+        std::thread([] { EXPECT_EQ(CachedVaultName(kVaultA), L"View99"); }).join();
+    }
     const auto after = ProcessVaultViews().ReadCounts();
     EXPECT_EQ(after.registrations, before.registrations);
     EXPECT_EQ(after.folders, before.folders);
@@ -144,6 +191,99 @@ TEST_F(VaultViewCacheTest, UnchangedConfigurationIsServedWithoutReadingAnything)
     EXPECT_EQ(CachedVaultName(kVaultA), L"View5");
     EXPECT_EQ(ProcessVaultViews().ReadCounts().registrations, after.registrations);
     EXPECT_LE(ProcessVaultViews().ReadCounts().folders, after.folders + 2) << "only the changed root is read again";
+}
+
+// Deleting the watched application key is no change a notification reports,
+// and while the key is missing there is nothing to watch.
+TEST_F(VaultViewCacheTest, ApplicationKeyAndItsParentDeletedThenWrittenAgain) {
+    const std::wstring rootA = temp_ / L"a";
+    WriteDesktopIni(rootA, kVaultA, kView1);
+    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", rootA.c_str());
+    ExpectAnswers(L"Alpha", L"<none>", "registered");
+
+    ASSERT_TRUE(DeleteRegistryTree(HKEY_LOCAL_MACHINE, kAppKeyPath));
+    ExpectAnswers(L"<none>", L"<none>", "the machine's application key deleted");
+    const std::wstring app = kAppKeyPath;
+    const std::wstring parent = app.substr(0, app.rfind(L'\\'));
+    ASSERT_TRUE(DeleteRegistryTree(HKEY_LOCAL_MACHINE, parent));
+    ExpectAnswers(L"<none>", L"<none>", "the key above it deleted");
+
+    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", rootA.c_str());
+    ExpectAnswers(L"Alpha", L"<none>", "written again");
+}
+
+TEST_F(VaultViewCacheTest, DesktopIniRewrittenInPlaceWithTheSameSize) {
+    const std::wstring root = temp_ / L"a";
+    const std::wstring ini = root + L"\\desktop.ini";
+    WriteDesktopIni(root, kVaultA, kView1);
+    DateFile(ini, 7200);
+    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
+    ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
+
+    WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+    ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &before));
+    WriteDesktopIni(root, kVaultB, kView1);
+    DateFile(ini, 3600);  // an hour later than before, and long settled
+    ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &after));
+    ASSERT_EQ(after.nFileSizeLow, before.nFileSizeLow) << "the test needs a rewrite of the same size";
+    ExpectAnswers(L"<none>", L"Alpha", "rewritten in place an hour later");
+}
+
+TEST_F(VaultViewCacheTest, ExpandableShellRootFollowsTheEnvironment) {
+    const std::wstring rootA = temp_ / L"a";
+    const std::wstring rootB = temp_ / L"b";
+    WriteDesktopIni(rootA, kVaultA, kView1);
+    WriteDesktopIni(rootB, kVaultB, kView1);
+    ScopedEnvironmentVariable variable(L"ITEMPLUGIN_VIEW_ROOT", rootA.c_str());
+    const std::wstring root = L"%ITEMPLUGIN_VIEW_ROOT%";
+    SetRegistrationValue(RegistrationPlace::Machine, L"Moving", L"ShellRoot", REG_EXPAND_SZ, root.c_str(),
+                         static_cast<DWORD>((root.size() + 1) * sizeof(wchar_t)));
+    ExpectAnswers(L"Moving", L"<none>", "the variable names A's root");
+    SetEnvironmentVariableW(L"ITEMPLUGIN_VIEW_ROOT", rootB.c_str());
+    ExpectAnswers(L"<none>", L"Moving", "the variable names B's root");
+}
+
+// On Windows a handle below a folder keeps every folder above it from being
+// renamed or moved, and a deleted folder delete-pending while it is open.
+// Wine shows neither, so the handles themselves are counted.
+TEST_F(VaultViewCacheTest, NothingOfTheUsersIsHeldOpenBetweenRequests) {
+    std::vector<std::wstring> roots;
+    for (int i = 0; i < 12; ++i) {
+        roots.push_back(temp_ / (L"view" + std::to_wstring(i)));
+        wchar_t vault[40];
+        swprintf(vault, 40, L"{C0C0%04X-2222-4333-8444-555555555555}", i);
+        WriteDesktopIni(roots.back(), vault, kView1);
+        RegisterVaultView(i % 2 ? RegistrationPlace::User : RegistrationPlace::Machine, L"Census" + std::to_wstring(i),
+                          roots.back().c_str());
+    }
+    CString dataFolder = SettingsLight().GetPath(PathKind::AppDataDir);
+    ASSERT_FALSE(dataFolder.empty());
+    for (int i = 0; i < 12; ++i) {
+        wchar_t vault[40];
+        swprintf(vault, 40, L"{C0C0%04X-2222-4333-8444-555555555555}", i);
+        EXPECT_EQ(CachedVaultName(vault), L"Census" + std::to_wstring(i));
+        GUID identity{};
+        EXPECT_TRUE(ProcessVaultViews().ReadIdentity(roots[i] + L"\\", ViewIdentity::Vault, identity));
+        if (i < 3) {  // the whole road of a request: data folder, cache folders, the cache file
+            RefPtr<CItemCacheFile> file(new CItemCacheFile(GuidFromString(vault)));
+            ItemCacheLock lock(file, 3);
+            EXPECT_NE(lock.Chain(), nullptr);
+        }
+    }
+
+    std::vector<std::wstring> watched{Lower(dataFolder)};
+    for (const std::wstring& root : roots) watched.push_back(Lower(root + L"\\"));
+    for (const std::wstring& open : OpenFilePaths()) {
+        const std::wstring folder = open + L"\\";
+        const bool held = std::any_of(watched.begin(), watched.end(), [&](const std::wstring& place) {
+            return place.rfind(folder, 0) == 0 || folder.rfind(place, 0) == 0;  // at or above it, or inside
+        });
+        EXPECT_FALSE(held) << "open between requests: " << std::string(open.begin(), open.end());
+    }
+    for (int i = 0; i < 3; ++i) {
+        std::error_code ignored;
+        std::filesystem::remove_all(dataFolder + L"Items\\Census" + std::to_wstring(i), ignored);
+    }
 }
 
 TEST_F(VaultViewCacheTest, ItemFolderIdentityFollowsItsDesktopIni) {

@@ -48,6 +48,16 @@ void WriteDesktopIni(const std::wstring& folder, const std::wstring& vaultId, co
     WritePrivateProfileStringW(L"Vondrik", L"VaultID", vaultId.c_str(), ini.c_str());
     WritePrivateProfileStringW(L"Vondrik", L"ViewID", viewId.c_str(), ini.c_str());
     WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.c_str());
+    // Written a day ago, as a view's identity is in practice: a file written
+    // moments before it is read is read again until its write time has settled.
+    UniqueFileHandle file(CreateFileW(ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+    then.QuadPart -= 24ULL * 3600 * 10'000'000;
+    const FILETIME dayAgo{then.LowPart, then.HighPart};
+    if (!file || !SetFileTime(file.Get(), &dayAgo, nullptr, &dayAgo)) throw std::runtime_error("cannot date a desktop.ini");
 }
 
 std::wstring FillerGuid(int i, int kind) {
@@ -96,6 +106,13 @@ BenchVault::BenchVault() {
 
 std::wstring BenchVault::ItemPath(const BenchItem& item) const {
     return base_ + L"\\Vault\\<items>\\" + item.fileName;
+}
+
+std::vector<std::wstring> BenchVault::ExaminedIniFiles() const {
+    std::vector<std::wstring> files;
+    for (int i = 0; i < fillers_; ++i) files.push_back(base_ + L"\\" + FillerName(i) + L"\\desktop.ini");
+    files.push_back(base_ + L"\\Vault\\desktop.ini");
+    return files;
 }
 
 std::vector<std::wstring> BenchVault::ChildrenElements(const BenchItem& item) { return Split(Key(item, L'C')); }

@@ -46,6 +46,9 @@ public:
     // The cache file the plug-in finds for the vault with the views registered now.
     std::wstring CacheFileNow() const;
     std::wstring ItemPath(const BenchItem& item) const;
+    // The desktop.ini files a lookup of the vault's view name examines, in
+    // listing order: the machine's other views, then the vault's own.
+    std::vector<std::wstring> ExaminedIniFiles() const;
     // Storage names and the stream name of an item's children stream.
     static std::vector<std::wstring> ChildrenElements(const BenchItem& item);
 

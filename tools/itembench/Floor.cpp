@@ -23,7 +23,7 @@ private:
     HANDLE mutex_;
 };
 
-HRESULT ReadUnderLock(const std::wstring& file, const std::vector<std::wstring>& elements, StreamBytes& out) {
+HRESULT ReadUnderLock(const std::wstring& file, const std::vector<std::wstring>& elements, FloorBuffer& out) {
     ComPtr<IStorage> root;
     HRESULT hr = StgOpenStorageEx(file.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0, nullptr, nullptr,
                                   IID_IStorage, root.PutVoid());
@@ -43,9 +43,8 @@ HRESULT ReadUnderLock(const std::wstring& file, const std::vector<std::wstring>&
     STATSTG stat{};
     hr = stream->Stat(&stat, STATFLAG_NONAME);
     if (FAILED(hr)) return hr;
-    if (stat.cbSize.QuadPart > 0x7FFFFFFF) return E_OUTOFMEMORY;
+    if (stat.cbSize.QuadPart > out.capacity) return E_OUTOFMEMORY;
     out.size = static_cast<ULONG>(stat.cbSize.QuadPart);
-    out.data.reset(new std::uint8_t[out.size ? out.size : 1]);
     ULONG got = 0;
     hr = stream->Read(out.data.get(), out.size, &got);
     if (SUCCEEDED(hr) && got != out.size) hr = E_FAIL;
@@ -70,14 +69,14 @@ BSTR TextAt(const std::uint8_t* p, std::int32_t bytes) {
 
 }  // namespace
 
-HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, StreamBytes& out) {
+HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, FloorBuffer& out) {
     UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kCacheMutexName));
     if (!mutex) return HRESULT_FROM_WIN32(GetLastError());
     MutexHold hold(mutex.Get());
     return ReadUnderLock(file, elements, out);
 }
 
-HRESULT BuildRecords(const StreamBytes& bytes, long* count, ReferenceRecord** records) {
+HRESULT BuildRecords(const FloorBuffer& bytes, long* count, ReferenceRecord** records) {
     *count = 0;
     const std::uint8_t* p = bytes.data.get();
     const std::uint8_t* const end = p + bytes.size;

@@ -12,16 +12,21 @@
 
 #include "PlxHostInterfaces.h"
 
-struct StreamBytes {
+// A stream's bytes in a buffer that the caller allocates once, outside any
+// timing: the floor spends nothing on memory a reader could keep.
+struct FloorBuffer {
+    explicit FloorBuffer(ULONG bytes) : data(new std::uint8_t[bytes ? bytes : 1]), capacity(bytes) {}
     std::unique_ptr<std::uint8_t[]> data;
+    ULONG capacity = 0;
     ULONG size = 0;
 };
 
 // Under the cache mutex: open the compound file (read/write, exclusive), the
-// storages along the names, the stream, and read it whole in one Read.
-HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, StreamBytes& out);
+// storages along the names, the stream, and read it whole in one Read. A
+// stream larger than the buffer fails.
+HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, FloorBuffer& out);
 
 // Parses a children stream into host records: children whose state is 3 are
 // left out, the codes mapped as the host expects. On malformed bytes nothing is
 // handed out.
-HRESULT BuildRecords(const StreamBytes& bytes, long* count, ReferenceRecord** records);
+HRESULT BuildRecords(const FloorBuffer& bytes, long* count, ReferenceRecord** records);
