@@ -280,6 +280,26 @@ TEST_F(DataFolder, FallsBackOnTheRoamingFolderThenOnAppDataAndRetriesAfterAFailu
     EXPECT_FALSE(Exists(temp_ / L"Env")) << "only the two product folders are created; failing that changes nothing";
 }
 
+// Only the local folder's answer is kept between requests; it is checked on
+// each use and made again when it has gone.
+TEST_F(DataFolder, OnlyTheLocalAnswerIsKeptAndItIsMadeAgainWhenGone) {
+    WriteFileBytes(temp_ / L"file", "x", 1);
+    MoveShellFolder(L"Local AppData", temp_ / L"file\\Local");
+    MoveShellFolder(L"AppData", temp_ / L"Roaming");
+    EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), temp_ / L"Roaming\\KESTRELMAR\\KESTRELMAR PDM\\");
+
+    // The local folder can be had now, with no setting changed.
+    ASSERT_TRUE(DeleteFileW((temp_ / L"file").c_str()));
+    ASSERT_TRUE(CreateDirectoryW((temp_ / L"file").c_str(), nullptr));
+    const std::wstring product = temp_ / L"file\\Local\\KESTRELMAR\\KESTRELMAR PDM\\";
+    EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), product) << "a fallback's answer was kept";
+
+    ASSERT_TRUE(RemoveDirectoryW(product.c_str()));
+    ASSERT_TRUE(RemoveDirectoryW((temp_ / L"file\\Local\\KESTRELMAR").c_str()));
+    EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), product);
+    EXPECT_TRUE(Exists(product)) << "the data folder deleted between requests was not made again";
+}
+
 // Diagnosis asks where the folder comes from, without letting the shell
 // create a missing special folder.
 TEST_F(DataFolder, FindDataFolderSaysWhereItCameFromAndCanCreateNothing) {
