@@ -43,18 +43,28 @@ bool RegistryWatch::Arm(HKEY root, const wchar_t* path, bool subtree) noexcept t
     return false;
 }
 
-bool RegistryWatch::Changed() const noexcept {
-    switch (state_) {
-        case State::Watching:
-            if (WaitForSingleObject(event_.Get(), 0) != WAIT_TIMEOUT) return true;
-            // A deleted key answers ERROR_KEY_DELETED; any other failure proves nothing either.
-            return RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                                    nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS;
-        case State::Missing: {
-            UniqueHKey key;
-            return RegOpenKeyExW(root_, path_.c_str(), 0, KEY_NOTIFY, key.Put()) == ERROR_SUCCESS;
-        }
-        case State::Unarmed: break;
+bool RegistryWatch::AnyChanged(std::initializer_list<const RegistryWatch*> watches, bool checkKeys) noexcept {
+    HANDLE events[MAXIMUM_WAIT_OBJECTS];
+    DWORD count = 0;
+    for (const RegistryWatch* watch : watches) {
+        if (watch->state_ == State::Unarmed || count == MAXIMUM_WAIT_OBJECTS) return true;
+        if (watch->state_ == State::Watching) events[count++] = watch->event_.Get();
     }
-    return true;
+    // A failed wait proves nothing: it counts as a change.
+    if (count > 0 && WaitForMultipleObjects(count, events, FALSE, 0) != WAIT_TIMEOUT) return true;
+    if (!checkKeys) return false;
+    for (const RegistryWatch* watch : watches) {
+        if (watch->KeyChanged()) return true;
+    }
+    return false;
+}
+
+bool RegistryWatch::KeyChanged() const noexcept {
+    if (state_ == State::Missing) {
+        UniqueHKey key;
+        return RegOpenKeyExW(root_, path_.c_str(), 0, KEY_NOTIFY, key.Put()) == ERROR_SUCCESS;
+    }
+    // A deleted key answers ERROR_KEY_DELETED; any other failure proves nothing either.
+    return RegQueryInfoKeyW(key_.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                            nullptr, nullptr, nullptr) != ERROR_SUCCESS;
 }

@@ -6,6 +6,8 @@
 // guards is read, so no change can slip in between.
 #include <windows.h>
 
+#include <initializer_list>
+
 #include "common/CString.h"
 #include "common/UniqueResource.h"
 
@@ -23,9 +25,16 @@ public:
     // True when the key may have changed since Arm: the notification fired,
     // the watched key itself was deleted (which no notification reports), or
     // the key that was missing exists now. Safe to call from several threads.
-    bool Changed() const noexcept;
+    bool Changed() const noexcept { return AnyChanged({this}); }
+
+    // The same for several watches, with one wait for all their notifications.
+    // checkKeys false leaves out the question whether a watched key was
+    // deleted or a missing one created, for keys that are never deleted.
+    static bool AnyChanged(std::initializer_list<const RegistryWatch*> watches, bool checkKeys = true) noexcept;
 
 private:
+    bool KeyChanged() const noexcept;
+
     enum class State { Unarmed, Watching, Missing };
     State state_ = State::Unarmed;
     HKEY root_ = nullptr;

@@ -63,7 +63,8 @@ public:
             SharedLock hold(lock_);
             known = found_;
         }
-        if (known && !known->userShellFolders.Changed() && !known->shellFolders.Changed()) {
+        // The shell's own keys are not deleted: their notifications say enough.
+        if (known && !RegistryWatch::AnyChanged({&known->userShellFolders, &known->shellFolders}, false)) {
             if (!FolderExists(known->folder)) CreateDataFolder(known->base);
             return known->folder;
         }

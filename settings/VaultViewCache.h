@@ -54,7 +54,7 @@ private:
         bool armed = false;
         std::vector<View> views;
 
-        bool Current() const noexcept { return armed && !machine.Changed() && !user.Changed(); }
+        bool Current() const noexcept { return armed && !RegistryWatch::AnyChanged({&machine, &user}); }
     };
 
     std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings);
