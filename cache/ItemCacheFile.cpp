@@ -167,3 +167,9 @@ HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name,
     RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
     return bytes.Read(stream.Get(), static_cast<size_t>(fileBytes_));
 }
+
+HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks) {
+    ComPtr<IStream> stream;
+    RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
+    return blocks.Read(stream.Get(), static_cast<size_t>(fileBytes_));
+}

@@ -48,6 +48,7 @@ public:
     HRESULT ReadChildren(ItemCacheLock& lock, const CString& name, std::vector<RefPtr<ChildWithLink>>& children);
     // The bytes of the item's children stream, for callers that parse it themselves.
     HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes);
+    HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks);
 
 private:
     // Forms path_; creates the cache's folders unless a request of this

@@ -3,69 +3,10 @@
 #include <algorithm>
 #include <limits>
 
-#include "common/CriticalSection.h"
 #include "common/HostResults.h"
 
-namespace {
-
-// Buffers given back by finished reads, for the next ones. A few buffers of a
-// bounded size: a list larger than that is read into memory of its own.
-class BufferPool {
-public:
-    struct Buffer {
-        std::unique_ptr<std::byte[]> data;
-        std::size_t capacity = 0;
-    };
-
-    // A buffer of at least bytes, from the pool when one is large enough.
-    Buffer Take(std::size_t bytes) {
-        {
-            ExclusiveLock hold(lock_);
-            for (Buffer& kept : kept_) {
-                if (kept.capacity >= bytes) {
-                    Buffer taken = std::move(kept);
-                    kept = std::move(kept_.back());
-                    kept_.pop_back();
-                    return taken;
-                }
-            }
-        }
-        // Room to grow, so that a list read again after a few more children fits.
-        const std::size_t capacity = std::max<std::size_t>(bytes + bytes / 8, 4096);
-        return {std::make_unique_for_overwrite<std::byte[]>(capacity), capacity};
-    }
-
-    void Give(Buffer buffer) noexcept {
-        if (!buffer.data || buffer.capacity > kMaxKeptBytes) return;
-        ExclusiveLock hold(lock_);
-        if (kept_.size() == kMaxKept) {
-            // The smallest goes: the larger one serves more reads.
-            auto smallest = std::min_element(kept_.begin(), kept_.end(),
-                                             [](const Buffer& a, const Buffer& b) { return a.capacity < b.capacity; });
-            if (smallest->capacity >= buffer.capacity) return;
-            *smallest = std::move(buffer);
-            return;
-        }
-        kept_.push_back(std::move(buffer));
-    }
-
-private:
-    static constexpr std::size_t kMaxKept = 4;
-    static constexpr std::size_t kMaxKeptBytes = 8 * 1024 * 1024;
-    SRWLOCK lock_ = SRWLOCK_INIT;
-    std::vector<Buffer> kept_;
-};
-
-BufferPool& Buffers() {
-    static BufferPool pool;
-    return pool;
-}
-
-}  // namespace
-
-StreamBytes::~StreamBytes() { Buffers().Give({std::move(data_), capacity_}); }
-
 HRESULT StreamBytes::Read(IStream* stream, std::size_t limit) {
+    data_.reset();
     size_ = 0;
     STATSTG stat{};
     if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return ITEM_E_CACHEREAD;
@@ -73,16 +14,67 @@ HRESULT StreamBytes::Read(IStream* stream, std::size_t limit) {
         std::min<ULONGLONG>({stat.cbSize.QuadPart, limit, std::numeric_limits<ULONG>::max()}));
     if (want == 0) return S_OK;
 
-    if (capacity_ < want) {
-        Buffers().Give({std::move(data_), capacity_});
-        BufferPool::Buffer buffer = Buffers().Take(want);
-        data_ = std::move(buffer.data);
-        capacity_ = buffer.capacity;
-    }
+    data_ = std::make_unique_for_overwrite<std::byte[]>(want);
     ULONG got = 0;
     const HRESULT hr = stream->Read(data_.get(), want, &got);
     size_ = std::min(got, want);
     return FAILED(hr) && size_ == 0 ? ITEM_E_CACHEREAD : S_OK;
+}
+
+HRESULT StreamBlocks::Read(IStream* stream, std::size_t limit) {
+    blocks_.clear();
+    bytes_ = 0;
+    STATSTG stat{};
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return ITEM_E_CACHEREAD;
+    ULONGLONG left = std::min<ULONGLONG>(stat.cbSize.QuadPart, limit);
+    blocks_.reserve(static_cast<std::size_t>((left + kBlockBytes - 1) / kBlockBytes));
+    while (left > 0) {
+        const ULONG want = static_cast<ULONG>(std::min<ULONGLONG>(left, kBlockBytes));
+        Block block{std::make_unique_for_overwrite<std::byte[]>(want), 0};
+        ULONG got = 0;
+        const HRESULT hr = stream->Read(block.data.get(), want, &got);
+        block.size = std::min(got, want);
+        bytes_ += block.size;
+        if (block.size > 0) blocks_.push_back(std::move(block));
+        if (FAILED(hr) || got < want) break;  // what arrived is all there is
+        left -= want;
+    }
+    return S_OK;
+}
+
+void BlockCursor::Enter(std::size_t block) noexcept {
+    if (current_ < next_) blocks_[current_].data.reset();  // parsed past: its memory goes back at once
+    current_ = block;
+    next_ = block + 1;
+    piece_ = {blocks_[block].data.get(), blocks_[block].size};
+}
+
+void BlockCursor::Ensure(std::size_t size) {
+    if (inJoined_ && offset_ >= joinedTail_) {
+        // Past the earlier block's end: the rest of joined_ is the start of the current block.
+        offset_ -= joinedTail_;
+        piece_ = {blocks_[current_].data.get(), blocks_[current_].size};
+        inJoined_ = false;
+    }
+    const std::size_t have = piece_.size() - offset_;
+    // joined_ always holds all a record needs: blocks but the last are longer than any record.
+    if (have >= size || next_ == blocks_.size() || inJoined_) return;
+    if (have == 0) {
+        Enter(next_);
+        offset_ = 0;
+        return;
+    }
+    const std::span<const std::byte> tail = piece_.subspan(offset_);
+    const StreamBlocks::Block& following = blocks_[next_];
+    const std::size_t head = std::min(size, following.size);
+    joined_.resize(tail.size() + head);
+    std::memcpy(joined_.data(), tail.data(), tail.size());
+    std::memcpy(joined_.data() + tail.size(), following.data.get(), head);
+    joinedTail_ = tail.size();
+    Enter(next_);
+    piece_ = joined_;
+    offset_ = 0;
+    inJoined_ = true;
 }
 
 HRESULT ReadRecord(IStream* stream, ItemObject& item) {

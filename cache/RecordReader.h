@@ -18,17 +18,9 @@
 // The most bytes one item record can take: the fixed fields and both texts full.
 inline constexpr std::size_t kMaxRecordBytes = 60 + 2 * ItemObject::kNameChars + 2 * ItemObject::kPathChars;
 
-// The bytes of one record stream, in a buffer taken from a small pool of the
-// process and given back when this object goes: a host lists the same long
-// children lists again and again, and fresh memory for each costs more than
-// reading the stream.
+// The bytes of one record stream.
 class StreamBytes {
 public:
-    StreamBytes() = default;
-    StreamBytes(const StreamBytes&) = delete;
-    StreamBytes& operator=(const StreamBytes&) = delete;
-    ~StreamBytes();
-
     std::span<const std::byte> View() const noexcept { return {data_.get(), size_}; }
 
     // Reads the stream from its current position: as many bytes as its stated
@@ -39,7 +31,6 @@ public:
 
 private:
     std::unique_ptr<std::byte[]> data_;
-    std::size_t capacity_ = 0;
     std::size_t size_ = 0;
 };
 
@@ -70,6 +61,11 @@ public:
         return true;
     }
 
+    // All bytes are at hand already.
+    void Ensure(std::size_t) noexcept {}
+    // The stream's size.
+    std::size_t Bytes() const noexcept { return bytes_.size(); }
+
     // Bytes taken so far, and bytes left.
     std::size_t Offset() const noexcept { return offset_; }
     std::size_t Remaining() const noexcept { return bytes_.size() - offset_; }
@@ -77,6 +73,61 @@ public:
 private:
     std::span<const std::byte> bytes_;
     std::size_t offset_ = 0;
+};
+
+// The bytes of one record stream read in blocks, for a reader that goes through
+// them once: a BlockCursor frees each block once it has moved past it, so a
+// long list never needs its whole stream and everything built from it at once.
+class StreamBlocks {
+public:
+    static constexpr std::size_t kBlockBytes = 64 * 1024;
+
+    // Reads as StreamBytes::Read does, in blocks of kBlockBytes; only the last
+    // block can be shorter.
+    HRESULT Read(IStream* stream, std::size_t limit);
+    std::size_t Bytes() const noexcept { return bytes_; }
+
+private:
+    friend class BlockCursor;
+    struct Block {
+        std::unique_ptr<std::byte[]> data;
+        std::size_t size = 0;
+    };
+    std::vector<Block> blocks_;
+    std::size_t bytes_ = 0;
+};
+
+// A read position that consumes a StreamBlocks. Spans it hands out stay valid
+// until the next Ensure.
+class BlockCursor : public CursorValues<BlockCursor> {
+public:
+    explicit BlockCursor(StreamBlocks& blocks) noexcept : blocks_(blocks.blocks_), bytes_(blocks.bytes_) {}
+
+    // Makes the next size bytes (at most kMaxRecordBytes, or all that are
+    // left) lie in one piece. Only a record that straddles two blocks is
+    // copied, into a small buffer of the cursor's own.
+    void Ensure(std::size_t size);
+    bool Take(std::size_t size, std::span<const std::byte>& out) noexcept {
+        if (size > piece_.size() - offset_) return false;
+        out = piece_.subspan(offset_, size);
+        offset_ += size;
+        return true;
+    }
+    std::size_t Bytes() const noexcept { return bytes_; }
+
+private:
+    void Enter(std::size_t block) noexcept;
+
+    std::vector<StreamBlocks::Block>& blocks_;
+    std::size_t bytes_;
+    std::size_t next_ = 0;      // the first block not yet entered
+    std::size_t current_ = 0;   // the block piece_ lies in, once one was entered
+    std::span<const std::byte> piece_;
+    std::size_t offset_ = 0;
+    // A straddling record: the end of one block, then the start of the next.
+    std::vector<std::byte> joined_;
+    std::size_t joinedTail_ = 0;  // how much of joined_ is the earlier block's end
+    bool inJoined_ = false;
 };
 
 // One stored record as it lies in the stream's bytes: the numbers by value, the
@@ -141,24 +192,27 @@ HRESULT ParseRecord(Cursor& cursor, Record& record) noexcept {
     return S_OK;
 }
 
-// The most children a list of the given bytes can hold (every record takes at
-// least its 4-byte version), and never more than its stored count: what an
-// array for them may be sized by, whatever a damaged count says.
-inline std::size_t MostChildren(std::span<const std::byte> list) noexcept {
-    if (list.size() < 8) return 0;
-    std::uint32_t count = 0;
-    std::memcpy(&count, list.data() + 4, sizeof count);
-    return std::min<std::size_t>(count, (list.size() - 8) / 4);
+// The most children a list of streamBytes can hold whatever its count says:
+// every record takes at least its 4-byte version. What an array for them may
+// be sized by.
+inline std::size_t MostChildren(std::uint32_t storedCount, std::size_t streamBytes) noexcept {
+    return streamBytes < 8 ? 0 : std::min<std::size_t>(storedCount, (streamBytes - 8) / 4);
 }
 
-// Walks a children list: the skipped word, the count, then each record in
-// stored order, parsed by parseChild(Cursor&) -> HRESULT. The walk stops at
-// the first record that fails, with its result.
-template <class Cursor, class ParseChild>
-HRESULT ParseChildList(Cursor& cursor, ParseChild&& parseChild) {
+// Walks a children list: the skipped word, the count (handed to onCount),
+// then each record in stored order, parsed by parseChild(Cursor&) -> HRESULT.
+// The walk stops at the first record that fails, with its result.
+struct IgnoreCount {
+    void operator()(std::uint32_t) const noexcept {}
+};
+template <class Cursor, class ParseChild, class OnCount = IgnoreCount>
+HRESULT ParseChildList(Cursor& cursor, ParseChild&& parseChild, OnCount&& onCount = {}) {
     std::uint32_t skipped = 0, count = 0;
+    cursor.Ensure(2 * sizeof(std::uint32_t));
     if (!cursor.Value(skipped) || !cursor.Value(count)) return ITEM_E_CACHEREAD;
+    onCount(count);
     for (std::uint32_t i = 0; i < count; ++i) {
+        cursor.Ensure(kMaxRecordBytes);
         if (const HRESULT hr = parseChild(cursor); FAILED(hr)) return hr;
     }
     return S_OK;

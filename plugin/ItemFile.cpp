@@ -87,8 +87,8 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
     RETURN_IF_FAILED(FindVault(itemPath, vaultId));
     RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
 
-    // Read under the lock; the records are built after it is given back.
-    StreamBytes stream;
+    // Read in blocks under the lock; the records are built after it is given back.
+    StreamBlocks stream;
     HRESULT hr;
     {
         ItemCacheLock lock(file, kCacheOpenMode);
@@ -98,7 +98,7 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
     if (FAILED(hr)) return S_OK;
     ReferenceFilter filter;
     filter.dropType3 = dropType3_.load();
-    hr = BuildReferenceRecords(stream.View(), filter, records, count);
+    hr = BuildReferenceRecords(stream, filter, records, count);
     return hr == ITEM_E_CACHEREAD ? S_OK : hr;
 }
 CATCH_RETURN()

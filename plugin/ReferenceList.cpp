@@ -1,6 +1,7 @@
 #include "plugin/ReferenceList.h"
 
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "cache/RecordReader.h"
@@ -52,9 +53,10 @@ public:
         if (records_) FreeReferenceRecords(records_, static_cast<long>(filled_));
     }
 
-    // False when the array is full: the list holds more records than its count says.
-    bool Append(const RecordView& child) {
-        if (filled_ == capacity_) return false;
+    // The walk ends after the stored count, which the capacity is never less
+    // than unless the stream is too short to hold them all.
+    void Append(const RecordView& child) {
+        if (filled_ == capacity_) ThrowHResult(ITEM_E_CACHEREAD);
         ReferenceRecord& record = records_[filled_++];
         std::memset(&record, 0, sizeof(record));
         record.numbersSize = sizeof(ReferenceNumbers);
@@ -67,7 +69,6 @@ public:
         record.linkCode = LinkCodeOf(child.linkType);
         record.one = 1;
         record.typeCode = TypeCodeOf(child.itemType);
-        return true;
     }
 
     size_t Count() const noexcept { return filled_; }
@@ -94,23 +95,36 @@ private:
     size_t capacity_ = 0;
 };
 
-}  // namespace
-
 // One pass over the list: each child the host is to see becomes a record at once.
-HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
-                              ReferenceRecord** records, LONG* count) try {
-    RecordArray array(MostChildren(childrenStream));
-    RecordCursor cursor(childrenStream);
-    RETURN_IF_FAILED(ParseChildList(cursor, [&](RecordCursor& children) {
-        RecordView child;
-        const HRESULT hr = ParseRecord(children, child);
-        // More records than the count said cannot be: the count bounds the walk.
-        if (SUCCEEDED(hr) && IsShown(child, filter)) array.Append(child);
-        return hr;
-    }));
-    const auto shown = static_cast<LONG>(array.Count());
-    *records = array.Release();
+template <class Cursor>
+HRESULT Build(Cursor& cursor, ReferenceFilter filter, ReferenceRecord** records, LONG* count) try {
+    std::optional<RecordArray> array;
+    RETURN_IF_FAILED(ParseChildList(
+        cursor,
+        [&](Cursor& children) {
+            RecordView child;
+            const HRESULT hr = ParseRecord(children, child);
+            if (SUCCEEDED(hr) && IsShown(child, filter)) array->Append(child);
+            return hr;
+        },
+        [&](std::uint32_t stored) { array.emplace(MostChildren(stored, cursor.Bytes())); }));
+    const auto shown = static_cast<LONG>(array->Count());
+    *records = array->Release();
     *count = shown;
     return S_OK;
 }
 CATCH_RETURN()
+
+}  // namespace
+
+HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
+                              ReferenceRecord** records, LONG* count) {
+    RecordCursor cursor(childrenStream);
+    return Build(cursor, filter, records, count);
+}
+
+HRESULT BuildReferenceRecords(StreamBlocks& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
+                              LONG* count) {
+    BlockCursor cursor(childrenStream);
+    return Build(cursor, filter, records, count);
+}

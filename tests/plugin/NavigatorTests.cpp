@@ -144,6 +144,41 @@ TEST_F(Navigator, HiddenChildrenAndTheTypeThreeOption) {
     EXPECT_EQ(List(fresh.Get()).names.size(), 3u) << "the option belongs to one navigator";
 }
 
+// A long list is read in blocks: records of every length, the 4-byte ones of
+// version 0 among them, fall across block boundaries at every offset.
+TEST_F(Navigator, LongListsComeWholeAndInStoredOrder) {
+    std::vector<StoredRecord> children;
+    std::vector<std::wstring> expected;
+    for (int i = 0; i < 3000; ++i) {
+        StoredRecord child = Child(L"", 1 + i % 2, 4, i % 7 == 3 ? 3 : 0);
+        child.name = std::wstring(1 + (i * 37) % 259, static_cast<wchar_t>(L'a' + i % 26)) + std::to_wstring(i);
+        child.name.resize(std::min<size_t>(child.name.size(), 259));
+        if (i % 11 == 5) child.recordVersion = 0;  // a child with default values and no name
+        children.push_back(child);
+        if (child.recordVersion == 0) expected.push_back(L"");
+        else if (child.state != 3) expected.push_back(child.name);
+    }
+    {
+        CacheWriter writer(CachePath());
+        writer.WriteItem(L"Long.<item>", StoredRecord{});
+        writer.WriteChildren(L"Long.<item>", children);
+        // A count beyond what the stream holds: the list is cut short, and damaged.
+        writer.WriteItem(L"Counted.<item>", StoredRecord{});
+        writer.WriteStream(StoredChildrenKey(L"Counted.<item>"),
+                           ChildrenStream(std::vector<StoredRecord>(children.begin(), children.begin() + 500), 100000));
+    }
+    ComPtr<IPlxFileNavigator> navigator;
+    ASSERT_EQ(Create(ItemPath(L"Long.<item>"), navigator), S_OK);
+    const Listing listing = List(navigator.Get());
+    EXPECT_EQ(listing.hr, S_OK);
+    EXPECT_EQ(listing.names, expected);
+
+    ASSERT_EQ(Create(ItemPath(L"Counted.<item>"), navigator), S_OK);
+    const Listing counted = List(navigator.Get());
+    EXPECT_EQ(counted.hr, S_OK);
+    EXPECT_EQ(counted.count, 0) << "a damaged list gives the host no references";
+}
+
 TEST_F(Navigator, EmptyAndMissingChildrenLists) {
     {
         CacheWriter writer(CachePath());
