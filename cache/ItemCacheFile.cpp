@@ -8,6 +8,7 @@
 #include "cache/RecordReader.h"
 #include "common/CriticalSection.h"
 #include "common/HostResults.h"
+#include "common/RequestTrace.h"
 #include "common/Result.h"
 #include "common/UniqueResource.h"
 #include "settings/SettingsLight.h"
@@ -65,16 +66,32 @@ void CItemCacheFile::FormPath(bool fresh) {
     CString viewName;
     settings.FindVaultName(vaultId_, viewName);
     const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, viewName, vaultId_);
-    if (fresh || !KnownFolders().Contains(location.viewFolder)) {
-        CreateDirectoryW(location.itemsFolder.c_str(), nullptr);
-        if (CreateDirectoryW(location.viewFolder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
-            KnownFolders().Add(location.viewFolder);
+    if (RequestObserver* observer = Observer()) observer->CacheLocation(location);
+    // A read-only request says what the plug-in would make, whatever this process found before.
+    if (fresh || ReadOnlyRequest() || !KnownFolders().Contains(location.viewFolder)) {
+        if (ReadOnlyRequest()) {
+            for (const CString* folder : {&location.itemsFolder, &location.viewFolder}) {
+                if (!FolderExists(*folder)) ShouldChange(*folder);
+            }
+        } else {
+            CreateDirectoryW(location.itemsFolder.c_str(), nullptr);
+            if (CreateDirectoryW(location.viewFolder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
+                KnownFolders().Add(location.viewFolder);
+            }
         }
     }
     path_ = location.file;
 }
 
 HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, std::optional<StorageChain>& chain) {
+    const HRESULT hr = OpenFile(chain);
+    if (RequestObserver* observer = Observer()) observer->CacheOpen(existed_, hr);
+    return hr;
+}
+
+HRESULT CItemCacheFile::OpenFile(std::optional<StorageChain>& chain) {
+    existed_ = false;
+    fileBytes_ = 0;
     RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) {
@@ -84,19 +101,32 @@ HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, st
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ITEM_E_CACHEREAD;
         return Create(chain);
     }
+    existed_ = true;
     fileBytes_ = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 
+    // A read-only request opens the file without write access (the cache
+    // lock still keeps every other user out).
+    const bool readOnly = ReadOnlyRequest();
     ComPtr<IStorage> root;
-    RETURN_IF_FAILED(MapStorageResult(StgOpenStorageEx(path_.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+    RETURN_IF_FAILED(MapStorageResult(StgOpenStorageEx(path_.c_str(),
+                                                       (readOnly ? STGM_READ : STGM_READWRITE) | STGM_SHARE_EXCLUSIVE,
                                                        STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
                                                        root.PutVoid())));
-    chain.emplace(std::move(root));
+    chain.emplace(std::move(root), readOnly);
     return S_OK;
 }
 
 void CItemCacheFile::Relocate() { FormPath(true); }
 
 HRESULT CItemCacheFile::CreateStorage(ComPtr<IStorage>& root) {
+    if (!ShouldChange(path_ + L" (an empty cache: its header stream only)")) {
+        // A read-only request builds the new file in memory and reads on as
+        // the plug-in would from the file it creates.
+        ComPtr<ILockBytes> memory;
+        RETURN_IF_FAILED(CreateILockBytesOnHGlobal(nullptr, TRUE, memory.Put()));
+        return StgCreateDocfileOnILockBytes(memory.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                            root.Put());
+    }
     STGOPTIONS options{};
     options.usVersion = 1;
     options.reserved = 0;
@@ -141,11 +171,28 @@ HRESULT CItemCacheFile::OpenRecordStream(ItemCacheLock& lock, const CString& key
     return S_OK;
 }
 
-HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item) {
+template <class Bytes>
+HRESULT CItemCacheFile::ReadRecordStream(ItemCacheLock& lock, const CString& key, bool children, Bytes& bytes) {
     ComPtr<IStream> stream;
-    RETURN_IF_FAILED(OpenRecordStream(lock, ItemKey(name), stream));
+    HRESULT hr = OpenRecordStream(lock, key, stream);
+    // The plug-in reads no more of an item stream than one record can take.
+    if (SUCCEEDED(hr)) hr = bytes.Read(stream.Get(), children ? static_cast<size_t>(fileBytes_) : kMaxRecordBytes);
+    if (RequestObserver* observer = Observer()) {
+        StoragePath split;
+        SplitKey(key, split);
+        observer->RecordStream(children, key, split.names, split.leafName, hr, bytes.Bytes());
+    }
+    return hr;
+}
+
+HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item) {
+    StreamBytes bytes;
+    RETURN_IF_FAILED(ReadRecordStream(lock, ItemKey(name), false, bytes));
     item = new ItemObject();
-    return ReadRecord(stream.Get(), *item);
+    RecordCursor cursor(bytes.View());
+    const HRESULT hr = ParseRecord(cursor, *item);
+    if (RequestObserver* observer = Observer()) observer->ItemRecord(bytes.View(), *item, hr);
+    return hr;
 }
 
 HRESULT CItemCacheFile::LookupItem(ItemCacheLock& lock, const CString& name, std::int32_t& timestampKind) {
@@ -163,13 +210,9 @@ HRESULT CItemCacheFile::ReadChildren(ItemCacheLock& lock, const CString& name,
 }
 
 HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes) {
-    ComPtr<IStream> stream;
-    RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
-    return bytes.Read(stream.Get(), static_cast<size_t>(fileBytes_));
+    return ReadRecordStream(lock, ChildrenKey(name), true, bytes);
 }
 
 HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks) {
-    ComPtr<IStream> stream;
-    RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
-    return blocks.Read(stream.Get(), static_cast<size_t>(fileBytes_));
+    return ReadRecordStream(lock, ChildrenKey(name), true, blocks);
 }

@@ -54,12 +54,16 @@ private:
     // Forms path_; creates the cache's folders unless a request of this
     // process already found them (fresh: always, after a fresh data folder lookup).
     void FormPath(bool fresh);
+    HRESULT OpenFile(std::optional<StorageChain>& chain);
     HRESULT Create(std::optional<StorageChain>& chain);
     HRESULT CreateStorage(ComPtr<IStorage>& root);
     HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream);
+    template <class Bytes>
+    HRESULT ReadRecordStream(ItemCacheLock& lock, const CString& key, bool children, Bytes& bytes);
 
     GUID vaultId_;
     CString path_;
     CString description_;
+    bool existed_ = false;     // the last open found the file
     ULONGLONG fileBytes_ = 0;  // no stream holds more than the file it lies in
 };

@@ -1,9 +1,12 @@
 #include "cache/ItemCacheLock.h"
 
+#include "common/RequestTrace.h"
+
 ItemCacheLock::ItemCacheLock(RefPtr<CItemCacheFile> file, std::int32_t mode) : file_(std::move(file)) {
     if (!file_) return;
     // Waits without limit. Without a handle the file is opened unguarded.
     mutex_.emplace();
+    if (RequestObserver* observer = Observer()) observer->CacheLock(mutex_->Held(), mutex_->WaitMs());
     // A failed open leaves no chain.
     if (file_->Open(mode, chain_) != CItemCacheFile::kFolderGone) return;
     // Only the file's own operations run under the lock: finding the folders

@@ -77,6 +77,28 @@ void BlockCursor::Ensure(std::size_t size) {
     inJoined_ = true;
 }
 
+std::size_t StoredTextLength(std::span<const std::byte> text) noexcept {
+    const std::size_t units = (text.size() + 1) / 2;
+    std::size_t length = 0;
+    while (length < units) {
+        const auto low = static_cast<unsigned char>(text[2 * length]);
+        const auto high = 2 * length + 1 < text.size() ? static_cast<unsigned char>(text[2 * length + 1]) : 0u;
+        if (low == 0 && high == 0) break;
+        ++length;
+    }
+    return length;
+}
+
+void CopyStoredText(std::span<const std::byte> text, wchar_t* out, std::size_t length) noexcept {
+    const std::size_t bytes = 2 * length;
+    if (bytes <= text.size()) {
+        std::memcpy(out, text.data(), bytes);
+    } else {
+        std::memcpy(out, text.data(), text.size());
+        out[length - 1] = static_cast<wchar_t>(static_cast<unsigned char>(text[text.size() - 1]));
+    }
+}
+
 HRESULT ReadRecord(IStream* stream, ItemObject& item) {
     StreamBytes bytes;
     if (FAILED(bytes.Read(stream, kMaxRecordBytes))) return ITEM_E_CACHEREAD;

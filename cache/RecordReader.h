@@ -9,6 +9,7 @@
 #include <cstring>
 #include <memory>
 #include <span>
+#include <string>
 #include <vector>
 
 #include "cache/ItemObject.h"
@@ -22,6 +23,7 @@ inline constexpr std::size_t kMaxRecordBytes = 60 + 2 * ItemObject::kNameChars +
 class StreamBytes {
 public:
     std::span<const std::byte> View() const noexcept { return {data_.get(), size_}; }
+    std::size_t Bytes() const noexcept { return size_; }
 
     // Reads the stream from its current position: as many bytes as its stated
     // size, never more than limit. A damaged file may state any size, so the
@@ -134,6 +136,7 @@ private:
 // texts as byte ranges. It starts with the values of a new ChildWithLink, which
 // a record whose version is below 1 leaves as they are.
 struct RecordView {
+    std::int32_t recordVersion = 0;  // as stored; below 1 the record is its version alone
     std::int32_t itemType = -1, state = -1, aux1 = -1, aux2 = -1;
     std::int32_t ref1 = -1, ref2 = -1, ref3 = -1, ref4 = -1, linkType = -1;
     double timestamp = -1.0;
@@ -148,6 +151,9 @@ inline void ClearTexts(ItemObject& item) noexcept {
     std::memset(item.path, 0, sizeof(item.path));
 }
 inline void ClearTexts(RecordView&) noexcept {}
+// An ItemObject has no field for the version; a RecordView keeps it.
+inline void SetVersion(ItemObject&, std::int32_t) noexcept {}
+inline void SetVersion(RecordView& record, std::int32_t version) noexcept { record.recordVersion = version; }
 template <std::size_t N>
 void SetText(wchar_t (&field)[N], std::span<const std::byte> text) noexcept {
     std::memcpy(field, text.data(), text.size());
@@ -168,6 +174,7 @@ HRESULT ParseRecord(Cursor& cursor, Record& record) noexcept {
     using namespace record_detail;
     std::int32_t recordVersion = 0;
     if (!cursor.Value(recordVersion)) return ITEM_E_CACHEREAD;
+    SetVersion(record, recordVersion);
     if (recordVersion < 1) return S_OK;
 
     std::int32_t nameBytes = 0, pathBytes = 0;
@@ -216,6 +223,17 @@ HRESULT ParseChildList(Cursor& cursor, ParseChild&& parseChild, OnCount&& onCoun
         if (const HRESULT hr = parseChild(cursor); FAILED(hr)) return hr;
     }
     return S_OK;
+}
+
+// A stored text as the host receives it: its UTF-16 code units up to the
+// first NUL. An odd byte count leaves a last code unit whose high byte is zero.
+std::size_t StoredTextLength(std::span<const std::byte> text) noexcept;
+// The first length code units of text, as StoredTextLength counts them.
+void CopyStoredText(std::span<const std::byte> text, wchar_t* out, std::size_t length) noexcept;
+inline std::wstring StoredText(std::span<const std::byte> text) {
+    std::wstring out(StoredTextLength(text), L'\0');
+    CopyStoredText(text, out.data(), out.size());
+    return out;
 }
 
 // Reads one item record into item. S_OK, or 0x80040228 when the stream ends

@@ -1,6 +1,7 @@
 #include "cache/StorageChain.h"
 
 #include "common/HostResults.h"
+#include "common/RequestTrace.h"
 
 namespace {
 
@@ -43,7 +44,7 @@ HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* pa
         OpenedStorage& opened = *slot.opened[i - 1];
         if (!pending.empty()) {
             // This storage holds the one found empty in the step before.
-            const HRESULT hr = opened.storage->DestroyElement(pending.c_str());
+            const HRESULT hr = Destroy(opened.storage.Get(), pending);
             if (FAILED(hr)) {
                 // Stop destroying, but still let go of everything below position.
                 slot.opened.resize(position);
@@ -56,8 +57,18 @@ HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* pa
         if (IsEmptyStorage(opened.storage.Get())) pending = std::move(opened.name);
         slot.opened.pop_back();
     }
-    if (!pending.empty() && parent) result = parent->DestroyElement(pending.c_str());
+    if (!pending.empty() && parent) result = Destroy(parent, pending);
     return result;
+}
+
+HRESULT StorageChain::Destroy(IStorage* parent, const CString& name) noexcept {
+    if (!readOnly_) return parent->DestroyElement(name.c_str());
+    try {
+        if (RequestObserver* observer = Observer()) observer->WouldChange(L"the empty storage \"" + name + L"\" (removed)");
+    } catch (...) {
+        // Diagnosis only: the road goes on as the plug-in's would.
+    }
+    return S_OK;
 }
 
 HRESULT StorageChain::OpenPath(const CString& key, bool create) {
@@ -89,8 +100,9 @@ HRESULT StorageChain::OpenPath(const CString& key, bool create) {
     HRESULT result = closed;
     for (size_t i = next.opened.size(); i < next.names.size(); ++i) {
         ComPtr<IStorage> storage;
-        HRESULT hr = next.current->OpenStorage(next.names[i].c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                               nullptr, 0, storage.Put());
+        const DWORD access = readOnly_ ? STGM_READ : STGM_READWRITE;
+        HRESULT hr = next.current->OpenStorage(next.names[i].c_str(), nullptr, access | STGM_SHARE_EXCLUSIVE, nullptr,
+                                               0, storage.Put());
         if (hr == STG_E_FILENOTFOUND && create) {
             hr = next.current->CreateStorage(next.names[i].c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
                                              0, 0, storage.Put());

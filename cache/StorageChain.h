@@ -33,8 +33,11 @@ HRESULT MapStorageResult(HRESULT hr) noexcept;
 
 class StorageChain {
 public:
-    // Takes over the root storage of the open file; the chain is the file's one owner.
-    explicit StorageChain(ComPtr<IStorage> root) noexcept : root_(std::move(root)) {}
+    // Takes over the root storage of the open file; the chain is the file's one
+    // owner. A read-only chain (a file opened without write access) removes no
+    // empty storage but tells the request's observer it would.
+    explicit StorageChain(ComPtr<IStorage> root, bool readOnly = false) noexcept
+        : root_(std::move(root)), readOnly_(readOnly) {}
     StorageChain(const StorageChain&) = delete;
     StorageChain& operator=(const StorageChain&) = delete;
     // Closes the storages (removing empty ones), then the file.
@@ -50,12 +53,15 @@ public:
     HRESULT CloseFrom(StoragePath& slot, size_t position, IStorage* parent) noexcept;
 
     // Commits the root storage (direct mode: makes what was opened or written visible).
-    HRESULT Commit() noexcept { return root_->Commit(STGC_DEFAULT); }
+    HRESULT Commit() noexcept { return readOnly_ ? S_OK : root_->Commit(STGC_DEFAULT); }
 
     StoragePath& Active() noexcept { return slots_[active_]; }
 
 private:
+    HRESULT Destroy(IStorage* parent, const CString& name) noexcept;
+
     ComPtr<IStorage> root_;  // declared first: released after every storage in the slots
+    bool readOnly_ = false;
     int active_ = 0;
     StoragePath slots_[2];
 };

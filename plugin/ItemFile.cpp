@@ -7,6 +7,7 @@
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
 #include "common/HostResults.h"
+#include "common/RequestTrace.h"
 #include "common/Result.h"
 #include "plugin/ReferenceList.h"
 #include "settings/VaultViewCache.h"
@@ -41,7 +42,11 @@ HRESULT CItemFile::SplitPath(const CString& path, ItemPathParts& parts) {
 
 HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId) {
     ItemPathParts parts;
-    RETURN_IF_FAILED(SplitPath(path, parts));
+    const HRESULT split = SplitPath(path, parts);
+    if (RequestObserver* observer = Observer()) {
+        observer->ItemPath(parts.drive, parts.marker != CString::npos, parts.viewRoot, ItemName(path), split);
+    }
+    RETURN_IF_FAILED(split);
     // Without a vault identity there is no cache to read: never invent one.
     if (!ProcessVaultViews().ReadIdentity(parts.viewRoot, ViewIdentity::Vault, vaultId)) return ITEM_E_INVALIDNAME;
     return S_OK;

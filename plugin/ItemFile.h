@@ -16,7 +16,7 @@
 // What the lookup takes from an item path.
 struct ItemPathParts {
     int drive = -1;     // 0 for A: ...; -1 when the path has no drive letter
-    size_t marker = 0;  // where "<items>" starts
+    size_t marker = CString::npos;  // where "<items>" starts
     CString viewRoot;   // the text before "<items>"
 };
 
@@ -30,14 +30,6 @@ public:
     double Timestamp() const noexcept { return timestamp_; }
     std::int32_t TimestampKind() const noexcept { return timestampKind_; }
 
-    // The vault identity of an item path: 0x8004021D unless the path has a drive
-    // letter, contains "<items>" and its view root names a vault.
-    static HRESULT FindVault(const CString& path, GUID& vaultId);
-    // 0x8004021D unless the path has a drive letter and contains "<items>"
-    // (case-sensitive); parts holds what was found up to the failure.
-    static HRESULT SplitPath(const CString& path, ItemPathParts& parts);
-    // The last path component (only the backslash separates).
-    static CString ItemName(const CString& path);
 
     // IPlxFileNavigator
     STDMETHODIMP GetReferences(LONG reserved, LONG* count, ReferenceRecord** records) override;
@@ -62,6 +54,15 @@ public:
     STDMETHODIMP Unused22() override { return E_NOTIMPL; }
 
 private:
+    // The vault identity of an item path: 0x8004021D unless the path has a drive
+    // letter, contains "<items>" and its view root names a vault.
+    static HRESULT FindVault(const CString& path, GUID& vaultId);
+    // 0x8004021D unless the path has a drive letter and contains "<items>"
+    // (case-sensitive); parts holds what was found up to the failure.
+    static HRESULT SplitPath(const CString& path, ItemPathParts& parts);
+    // The last path component (only the backslash separates).
+    static CString ItemName(const CString& path);
+
     UniqueBstr itemPath_;
     double timestamp_ = 0.0;
     std::int32_t timestampKind_ = 0;

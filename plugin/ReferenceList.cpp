@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "cache/RecordReader.h"
+#include "common/RequestTrace.h"
 #include "common/Result.h"
 #include "plugin/ReferenceCodes.h"
 
@@ -14,26 +15,10 @@ bool IsShown(const RecordView& child, ReferenceFilter filter) {
     return IsShownToHost(child.state, child.itemType, filter.dropType3);
 }
 
-// A stored text as the host receives it: up to its first NUL code unit. An odd
-// byte count leaves a last code unit whose high byte is zero.
 BSTR AllocStoredText(std::span<const std::byte> text) noexcept {
-    const size_t units = (text.size() + 1) / 2;
-    size_t length = 0;
-    while (length < units) {
-        const auto low = static_cast<unsigned char>(text[2 * length]);
-        const auto high = 2 * length + 1 < text.size() ? static_cast<unsigned char>(text[2 * length + 1]) : 0u;
-        if (low == 0 && high == 0) break;
-        ++length;
-    }
+    const std::size_t length = StoredTextLength(text);
     BSTR result = SysAllocStringLen(nullptr, static_cast<UINT>(length));
-    if (!result) return nullptr;
-    const size_t bytes = 2 * length;
-    if (bytes <= text.size()) {
-        std::memcpy(result, text.data(), bytes);
-    } else {
-        std::memcpy(result, text.data(), text.size());
-        result[length - 1] = static_cast<wchar_t>(static_cast<unsigned char>(text[text.size() - 1]));
-    }
+    if (result) CopyStoredText(text, result, length);
     return result;
 }
 
@@ -99,15 +84,20 @@ private:
 template <class Cursor>
 HRESULT Build(Cursor& cursor, ReferenceFilter filter, ReferenceRecord** records, LONG* count) try {
     std::optional<RecordArray> array;
-    RETURN_IF_FAILED(ParseChildList(
+    RequestObserver* const observer = Observer();
+    const HRESULT listed = ParseChildList(
         cursor,
         [&](Cursor& children) {
             RecordView child;
             const HRESULT hr = ParseRecord(children, child);
-            if (SUCCEEDED(hr) && IsShown(child, filter)) array->Append(child);
+            const bool shown = SUCCEEDED(hr) && IsShown(child, filter);
+            if (observer && SUCCEEDED(hr)) observer->Child(child, shown);
+            if (shown) array->Append(child);
             return hr;
         },
-        [&](std::uint32_t stored) { array.emplace(MostChildren(stored, cursor.Bytes())); }));
+        [&](std::uint32_t stored) { array.emplace(MostChildren(stored, cursor.Bytes())); });
+    if (observer) observer->ChildList(listed);
+    RETURN_IF_FAILED(listed);
     const auto shown = static_cast<LONG>(array->Count());
     *records = array->Release();
     *count = shown;

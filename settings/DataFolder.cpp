@@ -7,6 +7,7 @@
 
 #include "common/CriticalSection.h"
 #include "common/Environment.h"
+#include "common/RequestTrace.h"
 #include "common/UniqueResource.h"
 #include "settings/ChangeWatch.h"
 #include "settings/SettingsLight.h"
@@ -40,9 +41,15 @@ constexpr wchar_t kProductDataFolder[] = L"\\KESTRELMAR\\KESTRELMAR PDM\\";
 
 // The product's two folders below base; failures are left to whoever uses them.
 void CreateDataFolder(const CString& base) {
-    CreateDirectoryW((base + kProductFolder).c_str(), nullptr);
-    CreateDirectoryW((base + kProductDataFolder).c_str(), nullptr);
+    const CString folders[] = {base + kProductFolder, base + kProductDataFolder};
+    for (const CString& folder : folders) {
+        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES && ShouldChange(folder)) {
+            CreateDirectoryW(folder.c_str(), nullptr);
+        }
+    }
 }
+
+bool FindDataFolder(CString& folder, CString& base, DataFolderBase& source);
 
 bool FolderExists(const CString& folder) {
     const DWORD attributes = GetFileAttributesW(folder.c_str());
@@ -65,7 +72,11 @@ public:
         }
         // The shell's own keys are not deleted: their notifications say enough.
         if (known && !RegistryWatch::AnyChanged({&known->userShellFolders, &known->shellFolders}, false)) {
-            if (!FolderExists(known->folder)) CreateDataFolder(known->base);
+            const bool existed = FolderExists(known->folder);
+            if (RequestObserver* observer = Observer()) {
+                observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
+            }
+            if (!existed) CreateDataFolder(known->base);
             return known->folder;
         }
 
@@ -75,11 +86,14 @@ public:
         const bool armed = fresh->userShellFolders.Arm(HKEY_CURRENT_USER, kUserShellFolders, false) &&
                            fresh->shellFolders.Arm(HKEY_CURRENT_USER, kShellFolders, false);
         DataFolderBase source = DataFolderBase::None;
-        if (!FindDataFolder(fresh->folder, &fresh->base, &source)) {
+        const bool found = FindDataFolder(fresh->folder, fresh->base, source);
+        const bool existed = found && FolderExists(fresh->folder);
+        if (RequestObserver* observer = Observer()) observer->DataFolder(source, fresh->base, fresh->folder, existed, false);
+        if (!found) {
             Forget();
             return {};
         }
-        if (!FolderExists(fresh->folder)) CreateDataFolder(fresh->base);
+        if (!existed) CreateDataFolder(fresh->base);
         ExclusiveLock hold(lock_);
         found_ = armed && source == DataFolderBase::LocalAppData ? fresh : nullptr;
         return fresh->folder;
@@ -122,22 +136,29 @@ bool GetSpecialFolder(int csidl, CString& out, bool create) {
     return true;
 }
 
-bool FindDataFolder(CString& folder, CString* base, DataFolderBase* source, bool createSpecialFolder) {
-    CString found;
-    DataFolderBase from = DataFolderBase::LocalAppData;
-    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, found, createSpecialFolder)) {
-        from = DataFolderBase::RoamingAppData;
-        if (!GetSpecialFolder(CSIDL_APPDATA, found, createSpecialFolder)) {
-            from = DataFolderBase::AppDataVariable;
+namespace {
+
+// The data folder under the first base the shell or the environment gives. A
+// read-only request lets the shell create no missing special folder.
+bool FindDataFolder(CString& folder, CString& base, DataFolderBase& source) {
+    const bool create = !ReadOnlyRequest();
+    source = DataFolderBase::LocalAppData;
+    if (!GetSpecialFolder(CSIDL_LOCAL_APPDATA, base, create)) {
+        source = DataFolderBase::RoamingAppData;
+        if (!GetSpecialFolder(CSIDL_APPDATA, base, create)) {
+            source = DataFolderBase::AppDataVariable;
             // Set but empty would name a folder at the root of whatever drive is current.
-            if (!ReadEnvironmentVariable(L"APPDATA", found) || found.empty()) return false;
+            if (!ReadEnvironmentVariable(L"APPDATA", base) || base.empty()) {
+                source = DataFolderBase::None;
+                return false;
+            }
         }
     }
-    folder = found + kProductDataFolder;
-    if (base) *base = found;
-    if (source) *source = from;
+    folder = base + kProductDataFolder;
     return true;
 }
+
+}  // namespace
 
 CString SettingsLight::GetAppDataDir() {
     if (appDataDir_.empty()) appDataDir_ = ProcessDataFolder().Get();

@@ -13,9 +13,13 @@ Registry* SettingsLight::UserKey() noexcept {
     return userKey_.Create(HKEY_CURRENT_USER, kAppKeyPath, KEY_READ | KEY_WRITE) ? &userKey_ : nullptr;
 }
 
-bool SettingsLight::UserKeyWouldBeCreated() noexcept { return readOnly_ && !UserKey(); }
+bool SettingsLight::UserKeyWouldBeCreated() {
+    if (!readOnly_ || UserKey()) return false;
+    ShouldChange(CString(L"HKCU\\") + kAppKeyPath);
+    return true;
+}
 
-bool SettingsLight::ApplicationKeys(Registry*& machine, Registry*& user) noexcept {
+bool SettingsLight::ApplicationKeys(Registry*& machine, Registry*& user) {
     machine = MachineKey();
     user = UserKey();
     return machine && (user || UserKeyWouldBeCreated());

@@ -8,13 +8,9 @@
 
 #include "cache/Lst.h"
 #include "common/CString.h"
+#include "common/RequestTrace.h"
 #include "settings/PathKind.h"
 #include "settings/Registry.h"
-
-// ReadOnly is for diagnosis: nothing is created, neither the user's
-// application key nor a folder; a lookup then answers what it would answer
-// once they existed (a missing user key reads as the empty key it would be).
-enum class SettingsAccess { ReadWrite, ReadOnly };
 
 // Where a vault view is registered: the machine's "Databases" or the user's "Vaults".
 enum class ViewPlace { Machine, User };
@@ -36,10 +32,19 @@ struct ViewRootRead {
     CString root;           // expanded, ending in a backslash; empty when unusable
 };
 
+// A registration as the vault lookup met it: the subkey, and for a registered
+// view its "ShellRoot" as GetViewRoot reads it.
+struct RegisteredView {
+    Registration registration;
+    ViewRootRead root;
+};
+
 class SettingsLight {
 public:
-    SettingsLight() = default;
-    explicit SettingsLight(SettingsAccess access) noexcept : readOnly_(access == SettingsAccess::ReadOnly) {}
+    // A read-only request (diagnosis) creates nothing, neither the user's
+    // application key nor a folder; a lookup then answers what it would answer
+    // once they existed (a missing user key reads as the empty key it would be).
+    SettingsLight() noexcept : readOnly_(ReadOnlyRequest()) {}
     SettingsLight(const SettingsLight&) = delete;
     SettingsLight& operator=(const SettingsLight&) = delete;
     // The strings go first, then the keys in the reverse of their order: members
@@ -49,11 +54,8 @@ public:
     // HKLM application key, read only, default registry view; null on failure.
     Registry* MachineKey() noexcept;
     // HKCU application key, created when missing, read and write; null on failure.
-    // Read only: opened for reading, never created.
+    // In a read-only request: opened for reading, never created.
     Registry* UserKey() noexcept;
-    // Read only, the user key is missing: the plug-in would create it.
-    bool UserKeyWouldBeCreated() noexcept;
-    bool IsReadOnly() const noexcept { return readOnly_; }
 
     // A folder (ending in a backslash), a file, or the empty string.
     CString GetPath(PathKind kind);
@@ -75,8 +77,9 @@ public:
 
 private:
     // Both application keys as the vault lookups need them; user is null when
-    // it is missing and read-only access stands it in for the empty key.
-    bool ApplicationKeys(Registry*& machine, Registry*& user) noexcept;
+    // it is missing and a read-only request stands it in for the empty key.
+    bool ApplicationKeys(Registry*& machine, Registry*& user);
+    bool UserKeyWouldBeCreated();
     CString GetAppDataDir();
     CString GetInstallFolder(PathKind kind);
     CString ReadFolderValue(Registry* key, const wchar_t* valueName);
@@ -94,14 +97,8 @@ private:
     CString location64_;
 };
 
-// The per-user data folder (ending in a backslash) that GetPath(PathKind::AppDataDir)
-// gives, found the same way but not created; base is the application data folder
-// it lies under and source says where that came from. createSpecialFolder
-// false: a missing special folder is not created but passed over. False,
-// changing nothing, when no such folder is known.
+// Where the per-user data folder's base came from.
 enum class DataFolderBase { None, LocalAppData, RoamingAppData, AppDataVariable };
-bool FindDataFolder(CString& folder, CString* base = nullptr, DataFolderBase* source = nullptr,
-                    bool createSpecialFolder = true);
 
 // Makes the next data folder lookup go to the shell again: for a caller that
 // found the folder gone.

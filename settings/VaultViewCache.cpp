@@ -2,17 +2,17 @@
 
 #include "common/CriticalSection.h"
 #include "common/Environment.h"
+#include "common/RequestTrace.h"
 #include "settings/AppKey.h"
-#include "settings/SettingsLight.h"
 
 namespace {
 
 // The view root a registration names now: a REG_EXPAND_SZ value is expanded
 // afresh on each use, since the environment may have changed.
-CString RootNow(DWORD type, const CString& root) {
-    if (type != REG_EXPAND_SZ) return root;
+CString RootNow(const ViewRootRead& read) {
+    if (read.type != REG_EXPAND_SZ) return read.root;
     CString expanded;
-    if (!ExpandEnvironmentText(root, expanded) || expanded.empty()) return {};
+    if (!ExpandEnvironmentText(read.stored, expanded) || expanded.empty()) return {};
     AppendBackslashIfMissing(expanded);
     return expanded;
 }
@@ -20,12 +20,19 @@ CString RootNow(DWORD type, const CString& root) {
 }  // namespace
 
 bool VaultViewCache::FindVaultName(SettingsLight& settings, const GUID& vaultId, CString& name) {
-    const auto registrations = CurrentRegistrations(settings);
+    bool kept = false;
+    const auto registrations = CurrentRegistrations(settings, kept);
+    RequestObserver* observer = Observer();
+    if (observer) observer->Registrations(registrations->met, kept);
     // Only the views up to the first match are looked at: the answer depends on nothing after it.
-    for (const auto& view : registrations->views) {
-        const CString root = RootNow(view.type, view.root);
-        if (!root.empty() && identities_.Get(root).IsViewOf(vaultId)) {
-            name = view.name;
+    for (const std::size_t index : registrations->views) {
+        const RegisteredView& view = registrations->met[index];
+        const CString root = RootNow(view.root);
+        const ViewIdentities ids = root.empty() ? ViewIdentities{} : identities_.Get(root);
+        const bool taken = ids.IsViewOf(vaultId);
+        if (observer) observer->ViewExamined(index, root, ids, taken);
+        if (taken) {
+            name = view.registration.name;
             return true;
         }
     }
@@ -43,13 +50,15 @@ VaultViewCache::Reads VaultViewCache::ReadCounts() const noexcept {
     return {registrationReads_.load(), identities_.Reads()};
 }
 
-std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::CurrentRegistrations(SettingsLight& settings) {
+std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::CurrentRegistrations(SettingsLight& settings,
+                                                                                         bool& kept) {
     std::shared_ptr<const Registrations> known;
     {
         SharedLock hold(lock_);
         known = registrations_;
     }
-    if (known && known->Current()) return known;
+    kept = known && known->Current();
+    if (kept) return known;
 
     // Two threads may both read afresh; either answer is a fresh read.
     auto fresh = ReadRegistrations(settings);
@@ -66,13 +75,14 @@ std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistr
     const bool machineArmed = fresh->machine.Arm(HKEY_LOCAL_MACHINE, kAppKeyPath, true);
     const bool userArmed = fresh->user.Arm(HKEY_CURRENT_USER, kAppKeyPath, true);
     fresh->armed = machineArmed && userArmed;
-    for (CString& name : settings.RegisteredViewNames()) {
-        const ViewRootRead read = settings.ReadViewRoot(name.c_str());
-        if (read.type == REG_EXPAND_SZ && !read.stored.empty()) {
-            fresh->views.push_back({std::move(name), REG_EXPAND_SZ, read.stored});
-        } else if (!read.root.empty()) {
-            fresh->views.push_back({std::move(name), REG_SZ, read.root});
+    for (Registration& registration : settings.Registrations()) {
+        RegisteredView view{std::move(registration), {}};
+        if (view.registration.hasShellRoot) {
+            view.root = settings.ReadViewRoot(view.registration.name.c_str());
+            const bool usable = view.root.type == REG_EXPAND_SZ ? !view.root.stored.empty() : !view.root.root.empty();
+            if (usable) fresh->views.push_back(fresh->met.size());
         }
+        fresh->met.push_back(std::move(view));
     }
     return fresh;
 }

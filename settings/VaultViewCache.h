@@ -14,11 +14,10 @@
 #include <vector>
 
 #include "common/CString.h"
+#include "settings/SettingsLight.h"
 #include "settings/ChangeWatch.h"
 #include "settings/ViewIdentity.h"
 #include "settings/ViewIdentityCache.h"
-
-class SettingsLight;
 
 class VaultViewCache {
 public:
@@ -44,20 +43,16 @@ private:
     // The registered views as one fresh read found them, with the watches armed
     // before that read; never changed once published.
     struct Registrations {
-        struct View {
-            CString name;
-            DWORD type = REG_SZ;  // of "ShellRoot"
-            CString root;         // REG_SZ: the view root; REG_EXPAND_SZ: the stored text
-        };
         RegistryWatch machine;
         RegistryWatch user;
         bool armed = false;
-        std::vector<View> views;
+        std::vector<RegisteredView> met;  // every registration, in listing order
+        std::vector<std::size_t> views;   // those with a usable "ShellRoot", in order
 
         bool Current() const noexcept { return armed && !RegistryWatch::AnyChanged({&machine, &user}); }
     };
 
-    std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings);
+    std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings, bool& kept);
     std::shared_ptr<const Registrations> ReadRegistrations(SettingsLight& settings);
 
     SRWLOCK lock_ = SRWLOCK_INIT;

@@ -1,6 +1,7 @@
 #include "settings/ViewIdentityCache.h"
 
 #include "common/CriticalSection.h"
+#include "common/RequestTrace.h"
 
 namespace {
 
@@ -34,13 +35,21 @@ ViewIdentities ViewIdentityCache::Get(const CString& folder) {
         stamp.creation = attributes.ftCreationTime;
         SharedLock hold(lock_);
         const auto found = entries_.find(iniPath);
-        if (found != entries_.end() && found->second.stamp == stamp) return found->second.ids;
+        if (found != entries_.end() && found->second.stamp == stamp) {
+            const Entry& kept = found->second;
+            if (RequestObserver* observer = Observer()) observer->DesktopIni(folder, iniPath, true, kept.view, kept.vault, true);
+            return kept.ids;
+        }
     }
 
     FILETIME readAt{};
     GetSystemTimeAsFileTime(&readAt);
     ++reads_;
-    const ViewIdentities ids = ReadViewIdentities(folder);
+    Entry read;
+    read.stamp = stamp;
+    read.ids = ReadViewIdentities(folder, &read.view, &read.vault);
+    if (RequestObserver* observer = Observer()) observer->DesktopIni(folder, iniPath, queried, read.view, read.vault, false);
+    const ViewIdentities ids = read.ids;
     // The stamp was taken before the read: a write in between changes it, so
     // the next use reads again rather than trust what may be the older text.
     const bool settled = queried && Ticks(stamp.lastWrite) + kCoarsestWriteTime < Ticks(readAt);
@@ -49,7 +58,7 @@ ViewIdentities ViewIdentityCache::Get(const CString& folder) {
         entries_.erase(iniPath);
     } else {
         if (entries_.size() >= kMaxEntries) entries_.clear();
-        entries_.insert_or_assign(iniPath, Entry{stamp, ids});
+        entries_.insert_or_assign(iniPath, std::move(read));
     }
     return ids;
 }

@@ -16,7 +16,8 @@
 
 class ViewIdentityCache {
 public:
-    // What ReadViewIdentities(folder) answers now.
+    // What ReadViewIdentities(folder) answers now; the request's observer is
+    // told what was read or kept.
     ViewIdentities Get(const CString& folder);
 
     // desktop.ini files read so far: a cache that serves reads none.
@@ -32,6 +33,7 @@ private:
     struct Entry {
         Stamp stamp;
         ViewIdentities ids;
+        IdentityText view, vault;  // as read, for whoever diagnoses a request
     };
 
     SRWLOCK lock_ = SRWLOCK_INIT;

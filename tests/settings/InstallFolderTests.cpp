@@ -7,6 +7,7 @@
 #include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 #include "tests/support/RegistrySnapshot.h"
+#include "common/RequestTrace.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/VaultFixture.h"
@@ -300,27 +301,44 @@ TEST_F(DataFolder, OnlyTheLocalAnswerIsKeptAndItIsMadeAgainWhenGone) {
     EXPECT_TRUE(Exists(product)) << "the data folder deleted between requests was not made again";
 }
 
-// Diagnosis asks where the folder comes from, without letting the shell
-// create a missing special folder.
-TEST_F(DataFolder, FindDataFolderSaysWhereItCameFromAndCanCreateNothing) {
+// Diagnosis asks where the folder comes from in a read-only request, which
+// lets the shell create no missing special folder and creates no folder itself.
+TEST_F(DataFolder, ReadOnlyRequestSaysWhereItCameFromAndCreatesNothing) {
     const std::wstring local = temp_ / L"NewLocal";
     const std::wstring roaming = temp_ / L"Roaming";
     CreateDirectoryW(roaming.c_str(), nullptr);
     MoveShellFolder(L"Local AppData", local);
     MoveShellFolder(L"AppData", roaming);
 
-    CString folder, base;
-    DataFolderBase source = DataFolderBase::None;
-    ASSERT_TRUE(FindDataFolder(folder, &base, &source, false));
+    struct Heard final : RequestObserver {
+        DataFolderBase source = DataFolderBase::None;
+        CString base, folder;
+        std::vector<CString> wouldChange;
+        void DataFolder(DataFolderBase from, const CString& b, const CString& f, bool, bool) override {
+            source = from, base = b, folder = f;
+        }
+        void WouldChange(const CString& what) override { wouldChange.push_back(what); }
+    } heard;
+    const std::wstring product = roaming + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
+    {
+        const RequestContext readOnly{&heard, true};
+        ScopedRequest request(readOnly);
+        EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), product);
+    }
     EXPECT_FALSE(Exists(local)) << "the missing local folder was created";
-    EXPECT_EQ(source, DataFolderBase::RoamingAppData);
-    EXPECT_EQ(base, roaming);
-    EXPECT_EQ(folder, roaming + L"\\KESTRELMAR\\KESTRELMAR PDM\\");
+    EXPECT_FALSE(Exists(roaming + L"\\KESTRELMAR")) << "the product folder was created";
+    EXPECT_EQ(heard.source, DataFolderBase::RoamingAppData);
+    EXPECT_EQ(heard.base, roaming);
+    EXPECT_EQ(heard.folder, product);
+    EXPECT_EQ(heard.wouldChange, (std::vector<CString>{roaming + L"\\KESTRELMAR", product}));
 
-    ASSERT_TRUE(FindDataFolder(folder, &base, &source));
-    EXPECT_EQ(source, DataFolderBase::LocalAppData) << "the plug-in's lookup lets the shell create it";
+    {
+        const RequestContext listening{&heard, false};
+        ScopedRequest request(listening);
+        EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), local + L"\\KESTRELMAR\\KESTRELMAR PDM\\");
+    }
+    EXPECT_EQ(heard.source, DataFolderBase::LocalAppData) << "the plug-in's lookup lets the shell create it";
     EXPECT_TRUE(Exists(local));
-    EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), folder);
 }
 
 }  // namespace

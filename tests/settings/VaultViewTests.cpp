@@ -138,19 +138,29 @@ TEST_F(VaultViews, UserRegistrationWithoutShellRootDoesNotHideTheMachines) {
     EXPECT_EQ(settings.RegisteredViewNames(), std::vector<CString>{L"Design"});
 }
 
-// Diagnosis reads without creating the user's application key, and answers
-// what the plug-in answers once it has created it.
-TEST_F(VaultViews, ReadOnlySettingsCreateNoUserKeyAndFindTheMachinesViews) {
+// A read-only request (diagnosis) reads without creating the user's
+// application key, says it would, and answers what the plug-in answers once it
+// has created it.
+TEST_F(VaultViews, ReadOnlyRequestCreatesNoUserKeyAndFindsTheMachinesViews) {
     RegisterVaultView(RegistrationPlace::Machine, L"Design", MakeView(L"m", kVaultA, kView1).c_str());
     UniqueHKey probe;
     ASSERT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS);
+    struct Heard final : RequestObserver {
+        std::vector<CString> wouldChange;
+        void WouldChange(const CString& what) override { wouldChange.push_back(what); }
+    };
+    const std::wstring userKey = std::wstring(L"HKCU\\") + kAppKeyPath;
     {
-        SettingsLight readOnly(SettingsAccess::ReadOnly);
-        EXPECT_TRUE(readOnly.UserKeyWouldBeCreated());
+        Heard heard;
+        const RequestContext readOnly{&heard, true};
+        ScopedRequest request(readOnly);
+        SettingsLight settings;
         Lst<CString> names;
-        readOnly.ListVaultViews(names);
+        settings.ListVaultViews(names);
         EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Design"});
-        EXPECT_EQ(readOnly.ReadViewRoot(L"Design").place, ViewPlace::Machine);
+        EXPECT_EQ(settings.ReadViewRoot(L"Design").place, ViewPlace::Machine);
+        ASSERT_FALSE(heard.wouldChange.empty());
+        EXPECT_EQ(heard.wouldChange.front(), userKey);
     }
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS)
         << "read-only settings created the user key";
@@ -161,8 +171,12 @@ TEST_F(VaultViews, ReadOnlySettingsCreateNoUserKeyAndFindTheMachinesViews) {
     EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Design"});
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS)
         << "the plug-in's settings create it";
-    SettingsLight readOnlyAgain(SettingsAccess::ReadOnly);
-    EXPECT_FALSE(readOnlyAgain.UserKeyWouldBeCreated());
+    Heard again;
+    const RequestContext readOnly{&again, true};
+    ScopedRequest request(readOnly);
+    Lst<CString> more;
+    SettingsLight().ListVaultViews(more);
+    EXPECT_TRUE(again.wouldChange.empty());
 }
 
 TEST_F(VaultViews, ViewRootEdgeCases) {

@@ -7,6 +7,7 @@
 
 #include "common/ComPtr.h"
 #include "common/HostResults.h"
+#include "common/RequestTrace.h"
 #include "common/UniqueResource.h"
 #include "module/ComObject.h"
 #include "plugin/ItemFormat.h"
@@ -107,9 +108,11 @@ protected:
         std::wostringstream out;
         DumpKey(HKEY_CURRENT_USER, L"Software\\Kestrelmar", out);
         DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Kestrelmar", out);
-        CString dataFolder, base;
-        FindDataFolder(dataFolder, &base);
-        DumpFolder(base + L"\\KESTRELMAR", out);
+        // Where the plug-in keeps its data, asked without creating anything.
+        const RequestContext readOnly{nullptr, true};
+        ScopedRequest request(readOnly);
+        const CString dataFolder = SettingsLight().GetPath(PathKind::AppDataDir);
+        DumpFolder(dataFolder.substr(0, dataFolder.rfind(L"\\KESTRELMAR PDM")), out);
         DumpFolder(temp_.Path(), out);
         return out.str();
     }

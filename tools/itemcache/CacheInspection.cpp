@@ -4,14 +4,17 @@
 #include <map>
 
 #include "cache/CachePath.h"
+#include "cache/ItemCacheFile.h"
 #include "cache/ItemKeys.h"
 #include "cache/RecordReader.h"
 #include "cache/StorageChain.h"
 #include "common/HostResults.h"
+#include "common/RequestTrace.h"
 #include "plugin/ItemFormat.h"
 #include "plugin/ReferenceCodes.h"
 #include "plugin/ReferenceList.h"
 #include "settings/SettingsLight.h"
+#include "settings/ViewIdentity.h"
 
 namespace {
 
@@ -368,16 +371,20 @@ bool CachePathForVault(const std::wstring& guidText, std::wstring& path, std::ws
         message = L"not a GUID: " + guidText;
         return false;
     }
-    CString dataFolder;
-    if (!FindDataFolder(dataFolder)) {
+    // The plug-in's own road to the file, read-only: nothing is created.
+    struct ViewFound final : RequestObserver {
+        bool found = false;
+        void ViewExamined(std::size_t, const CString&, const ViewIdentities&, bool taken) override { found |= taken; }
+    } view;
+    const RequestContext context{&view, true};
+    ScopedRequest request(context);
+    RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
+    if (file->Path().empty()) {
         message = L"no per-user data folder is known (no application data folder)";
         return false;
     }
-    CString viewName;
-    SettingsLight settings;
-    settings.FindVaultName(vaultId, viewName);
-    path = ItemCacheLocationFor(dataFolder, viewName, vaultId).file;
-    if (viewName.empty()) message = L"no registered vault view carries this vault; the plug-in would look here";
+    path = file->Path();
+    if (!view.found) message = L"no registered vault view carries this vault; the plug-in would look here";
     return true;
 }
 

@@ -2,19 +2,21 @@
 
 #include <objbase.h>
 
-#include "cache/CacheFileReader.h"
-#include "cache/CachePath.h"
-#include "cache/ItemKeys.h"
-#include "cache/RecordReader.h"
-#include "cache/StorageChain.h"
-#include "common/HostResults.h"
-#include "plugin/ItemFile.h"
-#include "plugin/ReferenceCodes.h"
-#include "plugin/ReferenceList.h"
-#include "plugin/ReferenceRecord.h"
-#include "settings/AppKey.h"
 #include <algorithm>
 #include <cstring>
+
+#include "cache/CacheFileReader.h"
+#include "cache/CachePath.h"
+#include "cache/ItemObject.h"
+#include "cache/RecordReader.h"
+#include "common/ComPtr.h"
+#include "common/HostResults.h"
+#include "common/RequestTrace.h"
+#include "common/UniqueResource.h"
+#include "module/ComObject.h"
+#include "plugin/ItemFormat.h"
+#include "plugin/ReferenceRecord.h"
+#include "settings/AppKey.h"
 #include "settings/VaultViewCache.h"
 
 namespace {
@@ -23,79 +25,6 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 
 IdentityReport ReportOf(const IdentityText& read) {
     return IdentityReport{!read.text.empty(), read.text, read.parsed, read.guid};
-}
-
-// The desktop.ini of a folder, read as the plug-in reads it.
-ViewRootReport ReadRoot(const CString& folder, ViewIdentities& ids) {
-    ViewRootReport report;
-    report.folder = folder;
-    report.iniPath = ViewIniPath(folder);
-    report.iniFound = Exists(report.iniPath);
-    IdentityText view, vault;
-    ids = ReadViewIdentities(folder, &view, &vault);
-    report.viewId = ReportOf(view);
-    report.vaultId = ReportOf(vault);
-    return report;
-}
-
-// What the lookup makes of each registration, in the order it walks them.
-void ConsiderViews(SettingsLight& settings, ItemExplanation& e) {
-    for (const Registration& registration : settings.Registrations()) {
-        ViewCandidate view;
-        view.place = registration.place;
-        view.name = registration.name;
-        view.opened = registration.opened;
-        view.hasShellRoot = registration.hasShellRoot;
-        if (!view.opened) {
-            view.verdict = L"passed over: the registration cannot be opened";
-        } else if (!view.hasShellRoot) {
-            view.verdict = L"passed over: no \"ShellRoot\" value, so no registered view";
-        } else {
-            const ViewRootRead root = settings.ReadViewRoot(registration.name.c_str());
-            view.rootRegistered = root.registered;
-            view.rootPlace = root.place;
-            view.rootType = root.type;
-            view.rootStored = root.stored;
-            view.rootExpanded = root.root;
-            ViewIdentities ids;
-            if (!root.root.empty()) view.root = ReadRoot(root.root, ids);
-            view.listed = !root.root.empty() && ids.Listed();
-            view.matches = view.listed && ids.IsViewOf(e.vaultId);
-            if (root.root.empty()) {
-                view.verdict = L"passed over: its \"ShellRoot\" gives no folder (not a string, or empty)";
-            } else if (!ids.hasView) {
-                view.verdict = L"passed over: its desktop.ini has no valid \"ViewID\"";
-            } else if (!ids.hasVault) {
-                view.verdict = L"passed over: its desktop.ini has no valid \"VaultID\"";
-            } else if (!view.matches) {
-                view.verdict = L"passed over: a view of another vault";
-            } else if (e.viewFound) {
-                view.verdict = L"a view of this vault too, but an earlier one was taken";
-            } else {
-                view.verdict = L"taken: the first registered view of this vault";
-                view.chosen = true;
-                e.viewFound = true;
-                e.viewName = registration.name;
-            }
-        }
-        e.views.push_back(std::move(view));
-    }
-}
-
-KeyReport KeyOf(const CString& key) {
-    StoragePath slot;
-    SplitKey(key, slot);
-    KeyReport report;
-    report.key = key;
-    for (const CString& name : slot.names) report.storages.push_back(name);
-    report.stream = slot.leafName;
-    return report;
-}
-
-std::wstring StoredText(std::span<const std::byte> text) {
-    std::wstring out(text.size() / 2, L'\0');
-    std::memcpy(out.data(), text.data(), out.size() * 2);
-    return out.substr(0, out.find(L'\0'));
 }
 
 template <class Record>
@@ -111,75 +40,167 @@ void FillNumbers(RecordReport& report, const Record& record) {
     report.timestampKind = record.timestampKind;
 }
 
-// The record version is the stream's first word; the parser only acts on it.
-long RecordVersionAt(RecordCursor cursor) {
-    std::int32_t version = 0;
-    return cursor.Value(version) ? version : 0;
-}
+// What the steps of the plug-in's own request tell, written into an explanation.
+class Listener final : public RequestObserver {
+public:
+    explicit Listener(ItemExplanation& e) : e_(e) {}
 
-// Steps 6 and 7 of the road, and the answer: reads through the read-only reader.
-void ReadItem(CacheFileReader& reader, ItemExplanation& e, ExplainOptions options) {
-    e.itemRead.attempted = true;
-    StreamBytes itemBytes;
-    e.itemRead.openResult = reader.ReadKey(e.itemKey.key, itemBytes);
-    e.itemRead.result = e.itemRead.openResult;
-    if (SUCCEEDED(e.itemRead.openResult)) {
-        e.itemRead.streamBytes = itemBytes.View().size();
-        // The plug-in reads no more of an item stream than one record can take.
-        const auto bytes = itemBytes.View().first(std::min(itemBytes.View().size(), kMaxRecordBytes));
-        RecordCursor cursor(bytes);
-        RefPtr<ItemObject> item(new ItemObject());
-        RecordReport report;
-        report.recordVersion = RecordVersionAt(cursor);
-        e.itemRead.parseResult = ParseRecord(cursor, *item);
-        e.itemRead.result = e.itemRead.parseResult;
-        FillNumbers(report, *item);
-        report.name = item->name;
-        report.path = item->path;
-        e.item = report;
+    void ItemPath(int drive, bool marker, const CString& viewRoot, const CString& itemName, HRESULT result) override {
+        e_.pathResult = result;
+        e_.drive = drive;
+        e_.hasMarker = marker;
+        e_.itemName = itemName;
+        if (SUCCEEDED(result)) e_.viewRoot = viewRoot;
     }
-    e.navigatorResult = MapStorageResult(e.itemRead.result);
-    // The host asks for references only from a navigator it received.
-    if (FAILED(e.navigatorResult)) return;
 
-    e.childrenRead.attempted = true;
-    StreamBytes childBytes;
-    e.childrenRead.openResult = reader.ReadKey(e.childrenKey.key, childBytes);
-    e.childrenRead.result = e.childrenRead.openResult;
-    e.referencesResult = S_OK;
-    if (FAILED(e.childrenRead.openResult)) return;  // no list: no references, and no error for the host
-    e.childrenRead.streamBytes = childBytes.View().size();
+    void DesktopIni(const CString& folder, const CString& iniPath, bool found, const IdentityText& view,
+                    const IdentityText& vault, bool /*kept*/) override {
+        lastRoot_ = ViewRootReport{folder, iniPath, found, ReportOf(view), ReportOf(vault)};
+        // The first desktop.ini of the road is the item path's view root.
+        if (!rootSeen_) {
+            rootSeen_ = true;
+            e_.viewRootIni = lastRoot_;
+            e_.vaultFound = vault.parsed;
+            e_.vaultId = vault.guid;
+        }
+    }
 
-    RecordCursor cursor(childBytes.View());
-    e.childListResult = ParseChildList(cursor, [&](RecordCursor& records) {
+    // GetReferences walks the road of CreateNavigator again; its first walk tells it.
+    void Registrations(const std::vector<RegisteredView>& registrations, bool kept) override {
+        if (++lookups_ > 1) return;
+        e_.registrationsKept = kept;
+        e_.views.clear();
+        for (const RegisteredView& met : registrations) {
+            ViewCandidate view;
+            view.place = met.registration.place;
+            view.name = met.registration.name;
+            view.opened = met.registration.opened;
+            view.hasShellRoot = met.registration.hasShellRoot;
+            view.rootRegistered = met.root.registered;
+            view.rootPlace = met.root.place;
+            view.rootType = met.root.type;
+            view.rootStored = met.root.stored;
+            view.rootExpanded = met.root.root;
+            if (!view.opened) {
+                view.verdict = L"passed over: the registration cannot be opened";
+            } else if (!view.hasShellRoot) {
+                view.verdict = L"passed over: no \"ShellRoot\" value, so no registered view";
+            } else {
+                view.verdict = L"not examined: the lookup ended at an earlier view of this vault";
+            }
+            e_.views.push_back(std::move(view));
+        }
+    }
+
+    void ViewExamined(std::size_t index, const CString& root, const ViewIdentities& ids, bool taken) override {
+        if (lookups_ > 1 || index >= e_.views.size()) return;
+        ViewCandidate& view = e_.views[index];
+        view.examined = true;
+        view.rootExpanded = root;
+        if (!root.empty()) view.root = lastRoot_;
+        view.listed = ids.Listed();
+        view.matches = taken;
+        view.chosen = taken;
+        if (root.empty()) {
+            view.verdict = L"passed over: its \"ShellRoot\" gives no folder (not a string, or empty)";
+        } else if (!ids.hasView) {
+            view.verdict = L"passed over: its desktop.ini has no valid \"ViewID\"";
+        } else if (!ids.hasVault) {
+            view.verdict = L"passed over: its desktop.ini has no valid \"VaultID\"";
+        } else if (!taken) {
+            view.verdict = L"passed over: a view of another vault";
+        } else {
+            view.verdict = L"taken: the first registered view of this vault";
+            e_.viewFound = true;
+            e_.viewName = view.name;
+        }
+    }
+
+    void DataFolder(DataFolderBase source, const CString& base, const CString& folder, bool existed,
+                    bool /*kept*/) override {
+        if (dataFolderSeen_) return;
+        dataFolderSeen_ = true;
+        e_.dataFolderBase = source;
+        e_.dataFolderBaseFolder = base;
+        e_.dataFolder = source == DataFolderBase::None ? CString() : folder;
+        e_.dataFolderExists = existed;
+    }
+
+    void CacheLocation(const ItemCacheLocation& location) override {
+        if (++opens_ > 1) return;
+        e_.itemsFolder = location.itemsFolder;
+        e_.viewFolder = location.viewFolder;
+        e_.cachePath = location.file;
+    }
+
+    void CacheLock(bool held, DWORD waitMs) override {
+        if (opens_ > 1) return;
+        e_.lockMilliseconds = held ? static_cast<double>(waitMs) : -1.0;
+    }
+
+    void CacheOpen(bool existed, HRESULT result) override {
+        if (opens_ > 1) return;
+        e_.cacheExists = existed;
+        e_.cacheOpenResult = result;
+        e_.cacheOpened = existed && SUCCEEDED(result);
+    }
+
+    void RecordStream(bool children, const CString& key, const std::vector<CString>& storages, const CString& stream,
+                      HRESULT openResult, std::size_t bytes) override {
+        KeyReport& keyReport = children ? e_.childrenKey : e_.itemKey;
+        keyReport.key = key;
+        keyReport.storages.assign(storages.begin(), storages.end());
+        keyReport.stream = stream;
+        ReadReport& read = children ? e_.childrenRead : e_.itemRead;
+        read.attempted = true;
+        read.openResult = openResult;
+        read.result = openResult;
+        read.streamBytes = bytes;
+    }
+
+    void ItemRecord(std::span<const std::byte> bytes, const ItemObject& item, HRESULT result) override {
         RecordReport report;
-        report.recordVersion = RecordVersionAt(records);
-        RecordView child;
-        const HRESULT hr = ParseRecord(records, child);
-        if (FAILED(hr)) return hr;
+        std::int32_t version = 0;
+        if (bytes.size() >= sizeof(version)) std::memcpy(&version, bytes.data(), sizeof(version));
+        report.recordVersion = version;
+        FillNumbers(report, item);
+        report.name = item.name;
+        report.path = item.path;
+        e_.item = report;
+        e_.itemRead.parseResult = result;
+        e_.itemRead.result = result;
+    }
+
+    void Child(const RecordView& child, bool shown) override {
+        RecordReport report;
+        report.recordVersion = child.recordVersion;
         FillNumbers(report, child);
         report.name = StoredText(child.name);
         report.path = StoredText(child.path);
-        report.shown = IsShownToHost(child.state, child.itemType, options.hideType3);
-        e.children.push_back(std::move(report));
-        return hr;
-    });
-    e.childrenRead.parseResult = e.childListResult;
-    e.childrenRead.result = e.childListResult;
-
-    // The host's records come from the plug-in's own builder.
-    ReferenceRecord* records = nullptr;
-    LONG count = 0;
-    ReferenceFilter filter;
-    filter.dropType3 = options.hideType3;
-    const HRESULT built = BuildReferenceRecords(childBytes.View(), filter, &records, &count);
-    if (SUCCEEDED(built)) {
-        e.referenceCount = count;
-        FreeReferenceRecords(records, count);
-    } else if (built != ITEM_E_CACHEREAD) {
-        e.referencesResult = built;
+        report.shown = shown;
+        e_.children.push_back(std::move(report));
     }
-}
+
+    void ChildList(HRESULT result) override {
+        e_.childListResult = result;
+        e_.childrenRead.parseResult = result;
+        e_.childrenRead.result = result;
+    }
+
+    void WouldChange(const CString& what) override {
+        if (std::find(e_.wouldCreate.begin(), e_.wouldCreate.end(), what) != e_.wouldCreate.end()) return;
+        if (what.rfind(L"HKCU\\", 0) == 0) e_.userKeyWouldBeCreated = true;
+        e_.wouldCreate.push_back(what);
+    }
+
+private:
+    ItemExplanation& e_;
+    bool rootSeen_ = false;
+    bool dataFolderSeen_ = false;
+    int lookups_ = 0;
+    int opens_ = 0;
+    ViewRootReport lastRoot_;
+};
 
 }  // namespace
 
@@ -189,77 +210,45 @@ ItemExplanation ExplainItem(const std::wstring& path, ExplainOptions options) {
     e.navigatorResult = ITEM_E_INVALIDNAME;
     e.referencesResult = E_NOTIMPL;  // not asked: the host never received a navigator
 
-    // 1. The item path.
-    ItemPathParts parts;
-    e.pathResult = CItemFile::SplitPath(path, parts);
-    e.drive = parts.drive;
-    e.hasMarker = parts.drive != -1 && SUCCEEDED(e.pathResult);
-    e.itemName = CItemFile::ItemName(path);
-    if (FAILED(e.pathResult)) {
-        e.navigatorResult = e.pathResult;
-        return e;
+    // The host's own calls, on the plug-in's own road, told to the listener;
+    // the read-only policy keeps the road from creating anything.
+    Listener listener(e);
+    const RequestContext context{&listener, true};
+    {
+        ScopedRequest request(context);
+        ComPtr<IPlxFileFormat> format;
+        e.navigatorResult = CreateComInstance<CItemFormat>(nullptr, IID_IPlxFileFormat, format.PutVoid());
+        if (SUCCEEDED(e.navigatorResult)) {
+            UniqueBstr bstr(SysAllocStringLen(path.data(), static_cast<UINT>(path.size())));
+            ComPtr<IPlxFileNavigator> navigator;
+            e.navigatorResult = format->CreateNavigator(bstr.Get(), 0, navigator.Put());
+            if (SUCCEEDED(e.navigatorResult)) {
+                if (options.hideType3) navigator->SetOption(3);
+                ReferenceRecord* records = nullptr;
+                LONG count = 0;
+                e.referencesResult = navigator->GetReferences(0, &count, &records);
+                if (SUCCEEDED(e.referencesResult) && records) {
+                    e.referenceCount = count;
+                    FreeReferenceRecords(records, count);
+                }
+            }
+        }
     }
-    e.viewRoot = parts.viewRoot;
 
-    // 2. The view root's desktop.ini gives the vault.
-    ViewIdentities rootIds;
-    e.viewRootIni = ReadRoot(parts.viewRoot, rootIds);
-    e.vaultFound = rootIds.hasVault;
-    e.vaultId = rootIds.vault;
-    if (!e.vaultFound) return e;
-
-    // 3. The registered views give the vault's view name.
-    SettingsLight settings(SettingsAccess::ReadOnly);
-    e.userKeyWouldBeCreated = settings.UserKeyWouldBeCreated();
-    if (e.userKeyWouldBeCreated) e.wouldCreate.push_back(std::wstring(L"HKCU\\") + kAppKeyPath);
-    ConsiderViews(settings, e);
-    CString cachedName;
-    const bool cachedFound = ProcessVaultViews().FindVaultName(settings, e.vaultId, cachedName);
-    e.viewCacheAgrees = cachedFound == e.viewFound && (!cachedFound || cachedName == e.viewName);
+    // What the road does not ask but an engineer wants to see beside it.
     const VaultViewCache::Reads reads = ProcessVaultViews().ReadCounts();
     e.viewCacheRegistrationReads = reads.registrations;
     e.viewCacheFolderReads = reads.folders;
-
-    // 4. The per-user data folder.
-    CString dataFolder, base;
-    FindDataFolder(dataFolder, &base, &e.dataFolderBase, false);
-    e.dataFolderBaseFolder = base;
-    e.dataFolder = dataFolder;
-    if (dataFolder.empty()) {
-        e.navigatorResult = ITEM_E_CACHEREAD;  // no place for a cache file
-        return e;
+    if (!e.itemsFolder.empty()) {
+        e.itemsFolderExists = Exists(e.itemsFolder);
+        e.viewFolderExists = Exists(e.viewFolder);
     }
-    e.dataFolderExists = Exists(dataFolder + L".");
-    if (!e.dataFolderExists) e.wouldCreate.push_back(dataFolder);
-
-    // 5. The cache file, under the cache lock.
-    const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, e.viewName, e.vaultId);
-    e.itemsFolder = location.itemsFolder;
-    e.viewFolder = location.viewFolder;
-    e.cachePath = location.file;
-    e.itemsFolderExists = Exists(e.itemsFolder);
-    e.viewFolderExists = Exists(e.viewFolder);
-    if (!e.itemsFolderExists) e.wouldCreate.push_back(e.itemsFolder);
-    if (!e.viewFolderExists) e.wouldCreate.push_back(e.viewFolder);
-    e.itemKey = KeyOf(ItemKey(e.itemName));
-    e.childrenKey = KeyOf(ChildrenKey(e.itemName));
-
-    CacheFileReader reader(location.file);
-    e.lockMilliseconds = reader.Lock().Held() ? static_cast<double>(reader.Lock().WaitMs()) : -1.0;
-    e.cacheExists = reader.Exists();
-    e.cacheOpened = reader.IsOpen();
-    e.cacheOpenResult = reader.OpenResult();
-    if (SUCCEEDED(reader.Header().result) && reader.Header().signature) {
-        e.headerVersion = reader.Header().majorVersion;
-        e.sectorSize = reader.Header().SectorSize();
+    if (e.cacheExists) {
+        const CompoundHeader header = ReadCompoundHeader(e.cachePath);
+        if (SUCCEEDED(header.result) && header.signature) {
+            e.headerVersion = header.majorVersion;
+            e.sectorSize = header.SectorSize();
+        }
     }
-    if (!e.cacheExists) {
-        // The plug-in creates the file with its header stream only: the item is not in it.
-        e.wouldCreate.push_back(e.cachePath + L" (an empty cache: its header stream only)");
-        e.navigatorResult = ITEM_E_NOTFOUND;
-        return e;
-    }
-    // An unopened file makes every read answer E_FAIL, which the lookup maps.
-    ReadItem(reader, e, options);
     return e;
 }

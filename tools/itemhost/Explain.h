@@ -42,6 +42,7 @@ struct ViewCandidate {
     bool listed = false;   // a registered view: usable root naming both identities
     bool matches = false;  // its vault identity is the item's
     bool chosen = false;   // the first that matches: its name names the cache folder
+    bool examined = false; // the lookup looked at its root (it stops at the first match)
     std::wstring verdict;
 };
 
@@ -88,7 +89,8 @@ struct ItemExplanation {
     std::vector<ViewCandidate> views;
     bool viewFound = false;
     std::wstring viewName;
-    bool viewCacheAgrees = true;  // the process's vault view cache gave the same name
+    bool registrationsKept = false;  // served from an earlier read of the unchanged registry
+    bool viewCacheAgrees = true;     // the explanation is the cache's own answer
     unsigned long long viewCacheRegistrationReads = 0, viewCacheFolderReads = 0;
 
     // 4. The per-user data folder.
