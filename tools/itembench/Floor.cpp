@@ -23,7 +23,7 @@ private:
     HANDLE mutex_;
 };
 
-HRESULT ReadUnderLock(const std::wstring& file, const std::vector<std::wstring>& elements, StreamBytes& out) {
+HRESULT ReadUnderLock(const std::wstring& file, const std::vector<std::wstring>& elements, RawStreamBytes& out) {
     ComPtr<IStorage> root;
     HRESULT hr = StgOpenStorageEx(file.c_str(), STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0, nullptr, nullptr,
                                   IID_IStorage, root.PutVoid());
@@ -70,14 +70,14 @@ BSTR TextAt(const std::uint8_t* p, std::int32_t bytes) {
 
 }  // namespace
 
-HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, StreamBytes& out) {
+HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, RawStreamBytes& out) {
     UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kCacheMutexName));
     if (!mutex) return HRESULT_FROM_WIN32(GetLastError());
     MutexHold hold(mutex.Get());
     return ReadUnderLock(file, elements, out);
 }
 
-HRESULT BuildRecords(const StreamBytes& bytes, long* count, ReferenceRecord** records) {
+HRESULT BuildRecords(const RawStreamBytes& bytes, long* count, ReferenceRecord** records) {
     *count = 0;
     const std::uint8_t* p = bytes.data.get();
     const std::uint8_t* const end = p + bytes.size;

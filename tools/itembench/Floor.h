@@ -12,16 +12,17 @@
 
 #include "PlxHostInterfaces.h"
 
-struct StreamBytes {
+// The stream's bytes as one Read left them (its own type: the plug-in's StreamBytes reads in blocks).
+struct RawStreamBytes {
     std::unique_ptr<std::uint8_t[]> data;
     ULONG size = 0;
 };
 
 // Under the cache mutex: open the compound file (read/write, exclusive), the
 // storages along the names, the stream, and read it whole in one Read.
-HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, StreamBytes& out);
+HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, RawStreamBytes& out);
 
 // Parses a children stream into host records: children whose state is 3 are
 // left out, the codes mapped as the host expects. On malformed bytes nothing is
 // handed out.
-HRESULT BuildRecords(const StreamBytes& bytes, long* count, ReferenceRecord** records);
+HRESULT BuildRecords(const RawStreamBytes& bytes, long* count, ReferenceRecord** records);

@@ -23,7 +23,7 @@
 #include "plugin/ReferenceRecord.h"
 #include "tools/itembench/BenchVault.h"
 #include "tools/itembench/Floor.h"
-#include "tools/itemhost/PluginHost.h"
+#include "tools/common/PluginHost.h"
 
 namespace {
 
@@ -147,7 +147,7 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     row.views = views;
 
     row.raw = Measure(options, maxReps, [&] {
-        StreamBytes bytes;
+        RawStreamBytes bytes;
         const double t0 = Now();
         const HRESULT hr = RawRead(vault.CacheFile(), elements, bytes);
         const double t1 = Now();
@@ -159,7 +159,7 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     row.floor = Measure(options, maxReps, [&] {
         Records records;
         const double t0 = Now();
-        StreamBytes bytes;
+        RawStreamBytes bytes;
         HRESULT hr = RawRead(vault.CacheFile(), elements, bytes);
         if (SUCCEEDED(hr)) hr = BuildRecords(bytes, &records.count, &records.array);
         const double t1 = Now();
@@ -245,7 +245,7 @@ int PeakChild(bool plugin, const std::wstring& cacheFile) {
             CheckResult(host.Format()->CreateNavigator(path.Get(), 0, navigator.Put()), "CreateNavigator");
             CheckResult(navigator->GetReferences(0, &records.count, &records.array), "GetReferences");
         } else {
-            StreamBytes bytes;
+            RawStreamBytes bytes;
             CheckResult(RawRead(cacheFile, BenchVault::ChildrenElements(item), bytes), "the raw read");
             CheckResult(BuildRecords(bytes, &records.count, &records.array), "the floor");
         }

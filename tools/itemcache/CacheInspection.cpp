@@ -71,6 +71,11 @@ std::wstring JoinPath(const std::vector<CString>& storages, const CString& name)
     return out + name;
 }
 
+// Damage is what loses or changes an answer the plug-in gives: a record or
+// list cut short, a count beyond its stream, byte counts beyond their fields,
+// an element that cannot be read. What the plug-in never reads (elements of
+// other writers, such as property-set streams, and bytes after a record or
+// after the last child) is a note: the file is read as its writer meant.
 void AddFinding(CacheReport& report, bool damage, const wchar_t* kind, std::wstring element, std::wstring item,
                 std::wstring detail) {
     report.findings.push_back(Finding{damage, kind, std::move(element), std::move(item), std::move(detail)});
@@ -174,7 +179,7 @@ void CheckItem(CacheReport& report, const ItemInfo& item) {
                        L" bytes)");
     } else {
         if (item.bytesAfterRecord) {
-            AddFinding(report, true, L"bytes-after-record", item.key + L"I", item.name,
+            AddFinding(report, false, L"bytes-after-record", item.key + L"I", item.name,
                        std::to_wstring(item.bytesAfterRecord) + L" bytes after the item record");
         }
         if (item.record.recordVersion < 1) {
@@ -209,7 +214,7 @@ void CheckItem(CacheReport& report, const ItemInfo& item) {
         }
     }
     if (item.bytesAfterChildren) {
-        AddFinding(report, true, L"bytes-after-records", item.key + L"C", item.name,
+        AddFinding(report, false, L"bytes-after-records", item.key + L"C", item.name,
                    std::to_wstring(item.bytesAfterChildren) + L" bytes after the last of " +
                        std::to_wstring(*item.storedCount) + L" children");
     }
@@ -247,13 +252,13 @@ void Classify(CacheReport& report, Keys& keys, const CacheElement& element, bool
     if (element.type == STGTY_STORAGE) {
         if (!check) return;
         if (storagesFit && !(element.name.size() == kStorageNameUnits && element.name.back() == L'F')) {
-            AddFinding(report, true, L"stray-storage", where, L"",
+            AddFinding(report, false, L"stray-storage", where, L"",
                        L"a storage whose name fits no key (30 characters of a key and \"F\")");
         }
         if (FAILED(element.openResult)) {
             AddFinding(report, true, L"unreadable-storage", where, L"", L"the storage cannot be opened");
         } else if (element.emptyStorage) {
-            AddFinding(report, true, L"empty-storage", where, L"", L"a storage left empty");
+            AddFinding(report, false, L"empty-storage", where, L"", L"a storage left empty");
         }
         return;
     }
@@ -271,7 +276,7 @@ void Classify(CacheReport& report, Keys& keys, const CacheElement& element, bool
     const DecodedKey decoded = leafFits ? DecodeKey(key) : DecodedKey{};
     if (decoded.kind == KeyKind::Other || !decoded.wellFormed) {
         if (check) {
-            AddFinding(report, true, L"stray-stream", where, L"",
+            AddFinding(report, false, L"stray-stream", where, L"",
                        decoded.kind == KeyKind::Other
                            ? L"a stream whose name fits no key"
                            : L"a key the plug-in never forms (an escape outside the reserved list or a bare reserved character)");
@@ -368,13 +373,14 @@ bool CachePathForVault(const std::wstring& guidText, std::wstring& path, std::ws
         message = L"not a GUID: " + guidText;
         return false;
     }
+    // Only reads: neither the user's application key nor a folder is created.
     CString dataFolder;
-    if (!FindDataFolder(dataFolder)) {
+    if (!FindDataFolder(dataFolder, nullptr, nullptr, false)) {
         message = L"no per-user data folder is known (no application data folder)";
         return false;
     }
     CString viewName;
-    SettingsLight settings;
+    SettingsLight settings(SettingsAccess::ReadOnly);
     settings.FindVaultName(vaultId, viewName);
     path = ItemCacheLocationFor(dataFolder, viewName, vaultId).file;
     if (viewName.empty()) message = L"no registered vault view carries this vault; the plug-in would look here";
