@@ -10,10 +10,6 @@ HRESULT CClassFactory::Create(InstanceCreator createInstance, REFIID iid, void**
     *out = nullptr;
     auto* factory = new (std::nothrow) CClassFactory(createInstance);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, factory);
-    if (const HRESULT hr = factory->lock_.Init(); FAILED(hr)) {
-        delete factory;
-        return hr;
-    }
     const HRESULT hr = factory->QueryInterface(iid, out);
     if (FAILED(hr)) delete factory;
     return hr;

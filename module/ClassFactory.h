@@ -7,7 +7,6 @@
 
 #include <atomic>
 
-#include "common/CriticalSection.h"
 
 // Makes an instance of one class: plain without an outer object, aggregated with one.
 using InstanceCreator = HRESULT (*)(IUnknown* outer, REFIID iid, void** out) noexcept;
@@ -29,6 +28,5 @@ private:
     ~CClassFactory() = default;
 
     std::atomic<long> refCount_{0};
-    CriticalSection lock_;
     InstanceCreator createInstance_;
 };

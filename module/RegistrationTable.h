@@ -41,8 +41,9 @@ inline constexpr Row kAppIdRows[] = {
     {L"AppID\\ItemPlugin.DLL", L"AppID", ITEMPLUGIN_APPID, kNoMarks},
 };
 
-// One class: its ProgIDs, CLSID key, server and library, written in this order.
-// EXTRA_ROWS (may be empty) go after VersionIndependentProgID.
+// One class: its ProgIDs, CLSID key, server and library, written in this order;
+// the rows given after the threading model (none, or each followed by a comma)
+// go after VersionIndependentProgID.
 #define ITEMPLUGIN_CLASS_ROWS(NAME, CLSID, THREADING_MODEL, ...)                                                     \
     {L"ItemPlugin." NAME L".1", nullptr, NAME L" Class", kNoMarks},                                                  \
         {L"ItemPlugin." NAME L".1\\CLSID", nullptr, CLSID, kNoMarks},                                                \

@@ -40,7 +40,6 @@ public:
     JsonWriter& BeginArray(const wchar_t* name = nullptr);
     JsonWriter& End();
 
-    const Json& Document() const { return root_; }
     std::wstring Text() const { return JsonText(root_); }
 
 private:

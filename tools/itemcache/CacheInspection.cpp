@@ -15,8 +15,6 @@
 
 namespace {
 
-constexpr wchar_t kHeaderKey[] = L"headerstream";
-constexpr size_t kStorageNameUnits = 31;  // 30 code units of the key and "F"
 constexpr size_t kSmallestRecord = 4;     // a record whose version is below 1
 
 // A stored text as the host receives it: up to its first NUL code unit; an odd
@@ -247,11 +245,11 @@ void Classify(CacheReport& report, Keys& keys, const CacheElement& element, bool
     const std::wstring where = JoinPath(element.storages, element.name);
     bool storagesFit = true;
     for (const CString& storage : element.storages) {
-        storagesFit = storagesFit && storage.size() == kStorageNameUnits && storage.back() == L'F';
+        storagesFit = storagesFit && storage.size() == kStorageNameUnits + 1 && storage.back() == L'F';
     }
     if (element.type == STGTY_STORAGE) {
         if (!check) return;
-        if (storagesFit && !(element.name.size() == kStorageNameUnits && element.name.back() == L'F')) {
+        if (storagesFit && !(element.name.size() == kStorageNameUnits + 1 && element.name.back() == L'F')) {
             AddFinding(report, false, L"stray-storage", where, L"",
                        L"a storage whose name fits no key (30 characters of a key and \"F\")");
         }
@@ -327,7 +325,7 @@ CacheReport InspectCache(const std::wstring& path, const InspectOptions& options
         AddFinding(report, true, L"unreadable-directory", L"", L"", L"the file's directory cannot be walked to its end");
     }
     if (check && !keys.header) {
-        AddFinding(report, false, L"no-header-stream", L"headerstreamS", L"",
+        AddFinding(report, false, L"no-header-stream", std::wstring(kHeaderKey) + L"S", L"",
                    L"no header stream (the plug-in never reads it)");
     }
     for (auto& [base, item] : keys.items) {
