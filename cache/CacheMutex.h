@@ -18,7 +18,6 @@ public:
     // False when no handle could be had (the caller goes on unguarded) or the
     // wait timed out (another holder kept it).
     bool Held() const noexcept { return static_cast<bool>(held_); }
-    bool HaveHandle() const noexcept { return static_cast<bool>(mutex_); }
     bool TimedOut() const noexcept { return timedOut_; }
     // How long the wait took, in milliseconds.
     DWORD WaitMs() const noexcept { return waitMs_; }

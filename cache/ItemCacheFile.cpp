@@ -16,7 +16,6 @@
 namespace {
 
 constexpr wchar_t kDescriptionText[] = L"KESTRELMAR Enterprise Item Cache";
-constexpr wchar_t kHeaderKey[] = L"headerstream";
 
 // The cache folders that requests of this process created or found, so that
 // later requests need not create them again.

@@ -1,11 +1,12 @@
 #include "cache/ItemKeys.h"
 
+#include <iterator>
 #include <string_view>
 
 namespace {
 
 constexpr std::wstring_view kReserved = L"/%*:|!\n\r\t?\"";
-constexpr size_t kExtensionLength = 7;
+constexpr size_t kExtensionLength = std::size(kItemExtension) - 1;
 
 CString FormKey(const CString& fileName, wchar_t suffix) {
     CString key = fileName.size() > kExtensionLength ? fileName.substr(0, fileName.size() - kExtensionLength) : CString();

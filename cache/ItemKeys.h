@@ -8,6 +8,8 @@ CString EncodeName(const CString& text);
 
 // The item extension every item file name ends in.
 inline constexpr wchar_t kItemExtension[] = L".<item>";
+// The key of the stream every cache file holds at its root (the plug-in never reads it).
+inline constexpr wchar_t kHeaderKey[] = L"headerstream";
 
 // The inverse of EncodeName, for showing keys to people: each %NN of the
 // reserved list turns back into its character. False when key is no text that

@@ -5,8 +5,6 @@
 
 namespace {
 
-constexpr size_t kNameUnits = 30;
-
 // True when the storage holds no element at all.
 bool IsEmptyStorage(IStorage* storage) noexcept {
     ComPtr<IEnumSTATSTG> elements;
@@ -19,8 +17,10 @@ bool IsEmptyStorage(IStorage* storage) noexcept {
 void SplitKey(const CString& key, StoragePath& slot) {
     slot.names.clear();
     const size_t length = key.size();
-    const size_t split = length == 0 ? 0 : kNameUnits * ((length - 1) / kNameUnits);
-    for (size_t offset = 0; offset < split; offset += kNameUnits) slot.names.push_back(key.substr(offset, kNameUnits) + L'F');
+    const size_t split = length == 0 ? 0 : kStorageNameUnits * ((length - 1) / kStorageNameUnits);
+    for (size_t offset = 0; offset < split; offset += kStorageNameUnits) {
+        slot.names.push_back(key.substr(offset, kStorageNameUnits) + L'F');
+    }
     slot.leafName = key.substr(split) + L'S';
 }
 

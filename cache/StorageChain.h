@@ -24,6 +24,9 @@ struct StoragePath {
     IStorage* current = nullptr;  // innermost opened storage, or the root
 };
 
+// Code units of a key per storage name, which adds "F".
+inline constexpr size_t kStorageNameUnits = 30;
+
 // Fills slot's names and leaf name from key: each 30 code units before the last
 // 1-30 name a storage (+ "F"), the rest names the stream (+ "S").
 void SplitKey(const CString& key, StoragePath& slot);

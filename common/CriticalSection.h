@@ -25,7 +25,6 @@ public:
             initialized_ = false;
         }
     }
-    bool IsInitialized() const noexcept { return initialized_; }
     void Enter() noexcept { EnterCriticalSection(&cs_); }
     void Leave() noexcept { LeaveCriticalSection(&cs_); }
 

@@ -18,12 +18,6 @@ private:
 
 [[noreturn]] void ThrowHResult(HRESULT hr);
 
-// Throws when hr is a failure; returns it otherwise.
-inline HRESULT ThrowIfFailed(HRESULT hr) {
-    if (FAILED(hr)) ThrowHResult(hr);
-    return hr;
-}
-
 // The HRESULT of the exception being handled; call only inside a catch block.
 HRESULT ResultFromCaughtException() noexcept;
 

@@ -1,9 +1,9 @@
 // registry-rows: writes the installer package's registry rows as WiX include
-// files, from the same table DllRegisterServer applies and from the interface
-// definition of the type library, so that the package and self-registration
-// cannot drift apart.
+// files, from the same table DllRegisterServer applies (with the rows
+// RegisterTypeLib writes for the type library, declared beside it), so that the
+// package and self-registration cannot drift apart.
 //
-//   registry-rows IDL FILE_REF FOLDER_REF OUT64 OUT32 REMOVE_IDT
+//   registry-rows FILE_REF FOLDER_REF OUT64 OUT32 REMOVE_IDT
 //
 // FILE_REF is the installed DLL's path as the package writes it ("[#file id]"),
 // FOLDER_REF its folder without a trailing backslash. OUT64 receives the rows of
@@ -17,7 +17,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -26,15 +25,6 @@
 #include <vector>
 
 namespace {
-
-// The standard marshalers RegisterTypeLib names for automation interfaces.
-constexpr const char* kUniversalMarshaler = "{00020424-0000-0000-C000-000000000046}";
-constexpr const char* kDispatchMarshaler = "{00020420-0000-0000-C000-000000000046}";
-// Never deleted through ForceRemove, whatever a row says.
-constexpr const char* kProtectedKeys[] = {"AppID", "CLSID", "Component Categories", "FileType", "Interface", "Hardware",
-                                          "Mime", "SAM", "SECURITY", "SYSTEM", "Software", "TypeLib"};
-// RegisterTypeLib records a library loaded from a file with LIBFLAG_FHASDISKIMAGE.
-constexpr unsigned kLibFlagHasDiskImage = 8;
 
 struct WixRow {
     std::string key;
@@ -71,11 +61,6 @@ std::string Utf8(const wchar_t* text) {
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return s;
-}
-
-std::string Upper(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
 }
 
@@ -147,12 +132,6 @@ void AddRow(std::vector<WixRow>& rows, WixRow row) {
     rows.push_back(std::move(row));
 }
 
-bool IsProtected(const std::string& key) {
-    const std::string name = Lower(key.substr(key.rfind('\\') == std::string::npos ? 0 : key.rfind('\\') + 1));
-    return std::any_of(std::begin(kProtectedKeys), std::end(kProtectedKeys),
-                       [&](const char* p) { return Lower(p) == name; });
-}
-
 void TableRows(std::vector<WixRow>& rows, std::vector<std::string>& forceRemoved, const std::string& fileRef) {
     for (const auto group : registration::kAllGroups) {
         for (const auto& row : group) {
@@ -160,7 +139,7 @@ void TableRows(std::vector<WixRow>& rows, std::vector<std::string>& forceRemoved
                 throw std::runtime_error("a registration row has no key");
             }
             const std::string key = Utf8(row.key);
-            if ((row.marks & registration::kForceRemove) && !row.valueName && !IsProtected(key) &&
+            if ((row.marks & registration::kForceRemove) && !row.valueName && !registration::IsProtectedKey(row.key) &&
                 std::find(forceRemoved.begin(), forceRemoved.end(), key) == forceRemoved.end()) {
                 forceRemoved.push_back(key);
             }
@@ -183,248 +162,21 @@ void TableRows(std::vector<WixRow>& rows, std::vector<std::string>& forceRemoved
     }
 }
 
-// ---- the interface definition ----
-
-struct Declaration {
-    std::string kind;  // library, interface, dispinterface, coclass
-    std::string name;
-    std::vector<std::string> attributes;
-    std::vector<std::string> referenced;  // interfaces a coclass names
-    bool inLibrary = false;
-};
-
-std::string StripComments(const std::string& text) {
-    std::string out;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '"') {
-            const size_t end = text.find('"', i + 1);
-            const size_t stop = end == std::string::npos ? text.size() : end + 1;
-            out.append(text, i, stop - i);
-            i = stop - 1;
-        } else if (text.compare(i, 2, "//") == 0) {
-            i = text.find('\n', i);
-            if (i == std::string::npos) {
-                break;
-            }
-            out += '\n';
-        } else if (text.compare(i, 2, "/*") == 0) {
-            const size_t end = text.find("*/", i + 2);
-            if (end == std::string::npos) {
-                break;
-            }
-            i = end + 1;
-            out += ' ';
+// The type library's rows, as RegisterTypeLib writes them: the library in the
+// 64-bit view, its automation interfaces in both views.
+void RowsOf(std::vector<WixRow>& rows, std::span<const registration::Row> group, const std::string& fileRef,
+            const std::string& folderRef) {
+    for (const auto& row : group) {
+        const std::string key = Utf8(row.key);
+        const std::string name = row.valueName ? Utf8(row.valueName) : std::string();
+        if (!row.data) {
+            throw std::runtime_error("the type library row " + key + " has no data");
+        } else if (IsModulePath(row.data)) {
+            AddRow(rows, {key, name, fileRef, true});
+        } else if (row.data == registration::kModuleFolder) {
+            AddRow(rows, {key, name, folderRef, true});
         } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) {
-        return {};
-    }
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-// Splits an attribute list at the commas outside parentheses and strings.
-std::vector<std::string> SplitAttributes(const std::string& list) {
-    std::vector<std::string> out;
-    std::string current;
-    int depth = 0;
-    bool quoted = false;
-    for (char c : list) {
-        if (c == '"') {
-            quoted = !quoted;
-        } else if (!quoted && c == '(') {
-            ++depth;
-        } else if (!quoted && c == ')') {
-            --depth;
-        } else if (!quoted && depth == 0 && c == ',') {
-            out.push_back(Trim(current));
-            current.clear();
-            continue;
-        }
-        current += c;
-    }
-    if (!Trim(current).empty()) {
-        out.push_back(Trim(current));
-    }
-    return out;
-}
-
-std::string ReadWord(const std::string& text, size_t& pos) {
-    while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) {
-        ++pos;
-    }
-    const size_t start = pos;
-    while (pos < text.size() && (std::isalnum(static_cast<unsigned char>(text[pos])) || text[pos] == '_')) {
-        ++pos;
-    }
-    return text.substr(start, pos - start);
-}
-
-// Finds each attributed declaration "[...] kind Name". The library block is
-// the text between the brace after "library Name" and its matching brace.
-std::vector<Declaration> ParseIdl(const std::string& source) {
-    const std::string text = StripComments(source);
-    std::vector<Declaration> out;
-    size_t libraryStart = std::string::npos;
-    size_t libraryEnd = std::string::npos;
-    Declaration* coclass = nullptr;
-    int coclassDepth = -1;
-    int depth = 0;
-    for (size_t pos = 0; pos < text.size(); ++pos) {
-        const char c = text[pos];
-        if (c == '"') {
-            pos = text.find('"', pos + 1);
-            if (pos == std::string::npos) {
-                break;
-            }
-            continue;
-        }
-        if (c == '{') {
-            ++depth;
-            continue;
-        }
-        if (c == '}') {
-            --depth;
-            if (depth == coclassDepth) {
-                coclass = nullptr;
-                coclassDepth = -1;
-            }
-            if (libraryStart != std::string::npos && libraryEnd == std::string::npos && depth == 0) {
-                libraryEnd = pos;
-            }
-            continue;
-        }
-        if (c != '[') {
-            continue;
-        }
-        const size_t close = text.find(']', pos);
-        if (close == std::string::npos) {
-            throw std::runtime_error("unterminated attribute list in the interface definition");
-        }
-        Declaration d;
-        d.attributes = SplitAttributes(text.substr(pos + 1, close - pos - 1));
-        size_t after = close + 1;
-        d.kind = ReadWord(text, after);
-        d.name = ReadWord(text, after);
-        d.inLibrary = libraryStart != std::string::npos && libraryEnd == std::string::npos;
-        pos = after - 1;
-        if (d.kind == "interface" && coclass) {
-            coclass->referenced.push_back(d.name);
-            continue;
-        }
-        if (d.kind != "library" && d.kind != "interface" && d.kind != "dispinterface" && d.kind != "coclass") {
-            continue;
-        }
-        out.push_back(d);
-        if (d.kind == "library") {
-            libraryStart = after;
-        } else if (d.kind == "coclass") {
-            coclass = &out.back();
-            coclassDepth = depth;
-        }
-    }
-    return out;
-}
-
-bool HasAttribute(const Declaration& d, const std::string& name) {
-    return std::any_of(d.attributes.begin(), d.attributes.end(),
-                       [&](const std::string& a) { return Lower(a) == name; });
-}
-
-// The argument of "name(...)", without the quotes of a string; empty if absent.
-std::string AttributeArgument(const Declaration& d, const std::string& name) {
-    for (const auto& a : d.attributes) {
-        const auto open = a.find('(');
-        if (open == std::string::npos || Lower(Trim(a.substr(0, open))) != name) {
-            continue;
-        }
-        std::string arg = Trim(a.substr(open + 1, a.rfind(')') - open - 1));
-        if (arg.size() >= 2 && arg.front() == '"' && arg.back() == '"') {
-            arg = arg.substr(1, arg.size() - 2);
-        }
-        return arg;
-    }
-    return {};
-}
-
-std::string RegistryGuid(const std::string& uuid) {
-    if (uuid.empty()) {
-        return {};
-    }
-    std::string g = Upper(uuid);
-    return g.front() == '{' ? g : "{" + g + "}";
-}
-
-void TypeLibraryRows(std::vector<WixRow>& rows64, std::vector<WixRow>& rows32, const std::string& idlText,
-                     const std::string& fileRef, const std::string& folderRef) {
-    const auto declarations = ParseIdl(idlText);
-    const auto library = std::find_if(declarations.begin(), declarations.end(),
-                                      [](const Declaration& d) { return d.kind == "library"; });
-    if (library == declarations.end()) {
-        throw std::runtime_error("the interface definition declares no library");
-    }
-    const std::string libId = RegistryGuid(AttributeArgument(*library, "uuid"));
-    if (libId != Upper(Utf8(registration::kLibId))) {
-        throw std::runtime_error("the library's uuid " + libId + " is not the registration table's LIBID " +
-                                 Utf8(registration::kLibId));
-    }
-    std::string version = AttributeArgument(*library, "version");
-    if (version.empty()) {
-        version = "0.0";
-    }
-    if (version.find('.') == std::string::npos) {
-        version += ".0";
-    }
-    const std::string lcidText = AttributeArgument(*library, "lcid");
-    char lcid[16];
-    std::snprintf(lcid, sizeof lcid, "%lx", lcidText.empty() ? 0UL : std::stoul(lcidText, nullptr, 0));
-    unsigned flags = kLibFlagHasDiskImage;
-    if (HasAttribute(*library, "restricted")) flags |= 1;
-    if (HasAttribute(*library, "control")) flags |= 2;
-    if (HasAttribute(*library, "hidden")) flags |= 4;
-
-    const std::string base = "TypeLib\\" + libId + "\\" + version;
-    const std::string help = AttributeArgument(*library, "helpstring");
-    if (!help.empty()) {
-        AddRow(rows64, {base, "", help, false});
-    }
-    AddRow(rows64, {base + "\\" + lcid + "\\win64", "", fileRef, true});
-    AddRow(rows64, {base + "\\FLAGS", "", std::to_string(flags), false});
-    AddRow(rows64, {base + "\\HELPDIR", "", folderRef, true});
-
-    // The automation interfaces of the library: those declared in it and those
-    // its classes name.
-    std::vector<std::string> inLibrary;
-    for (const auto& d : declarations) {
-        if (d.inLibrary) {
-            inLibrary.push_back(d.name);
-            inLibrary.insert(inLibrary.end(), d.referenced.begin(), d.referenced.end());
-        }
-    }
-    for (const auto& d : declarations) {
-        const bool automation = d.kind == "dispinterface" ||
-                                (d.kind == "interface" && (HasAttribute(d, "dual") || HasAttribute(d, "oleautomation")));
-        if (!automation || std::find(inLibrary.begin(), inLibrary.end(), d.name) == inLibrary.end()) {
-            continue;
-        }
-        const std::string iid = RegistryGuid(AttributeArgument(d, "uuid"));
-        if (iid.empty()) {
-            throw std::runtime_error("the interface " + d.name + " has no uuid");
-        }
-        const bool dispatchOnly = d.kind == "dispinterface";
-        const std::string key = "Interface\\" + iid;
-        for (auto* rows : {&rows64, &rows32}) {
-            AddRow(*rows, {key, "", d.name, false});
-            AddRow(*rows, {key + "\\ProxyStubClsid", "", dispatchOnly ? kDispatchMarshaler : kUniversalMarshaler, false});
-            AddRow(*rows, {key + "\\ProxyStubClsid32", "", dispatchOnly ? kDispatchMarshaler : kUniversalMarshaler, false});
-            AddRow(*rows, {key + "\\TypeLib", "", libId, false});
-            AddRow(*rows, {key + "\\TypeLib", "Version", version, false});
+            AddRow(rows, {key, name, Utf8(row.data), false});
         }
     }
 }
@@ -432,7 +184,7 @@ void TypeLibraryRows(std::vector<WixRow>& rows64, std::vector<WixRow>& rows32, c
 void WriteInclude(const std::string& path, const std::vector<WixRow>& rows, bool firstIsKeyPath) {
     std::ostringstream out;
     out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
-        << "<!-- Generated by registry-rows from the registration table and the type library's definition. -->\n"
+        << "<!-- Generated by registry-rows from the registration table. -->\n"
         << "<Include>\n";
     bool keyPath = firstIsKeyPath;
     for (const auto& row : rows) {
@@ -475,27 +227,22 @@ void WriteRemoveTable(const std::string& path, const std::vector<std::string>& k
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        std::cerr << "usage: registry-rows IDL FILE_REF FOLDER_REF OUT64 OUT32 REMOVE_IDT\n";
+    if (argc != 6) {
+        std::cerr << "usage: registry-rows FILE_REF FOLDER_REF OUT64 OUT32 REMOVE_IDT\n";
         return 2;
     }
     try {
-        std::ifstream idl(argv[1], std::ios::binary);
-        if (!idl) {
-            throw std::runtime_error(std::string("cannot read ") + argv[1]);
-        }
-        std::ostringstream idlText;
-        idlText << idl.rdbuf();
-
         std::vector<WixRow> rows64;
         std::vector<WixRow> rows32;
         std::vector<std::string> forceRemoved;
-        TableRows(rows64, forceRemoved, argv[2]);
-        TypeLibraryRows(rows64, rows32, idlText.str(), argv[2], argv[3]);
-        WriteInclude(argv[4], rows64, false);
-        WriteInclude(argv[5], rows32, true);
+        TableRows(rows64, forceRemoved, argv[1]);
+        RowsOf(rows64, registration::kTypeLibraryRows, argv[1], argv[2]);
+        RowsOf(rows64, registration::kAutomationInterfaceRows, argv[1], argv[2]);
+        RowsOf(rows32, registration::kAutomationInterfaceRows, argv[1], argv[2]);
+        WriteInclude(argv[3], rows64, false);
+        WriteInclude(argv[4], rows32, true);
         // The component of the DLL, as in ItemPlugin.wxs.
-        WriteRemoveTable(argv[6], forceRemoved, "ItemPluginDll");
+        WriteRemoveTable(argv[5], forceRemoved, "ItemPluginDll");
     } catch (const std::exception& e) {
         std::cerr << "registry-rows: " << e.what() << "\n";
         return 1;

@@ -10,17 +10,12 @@ HRESULT CClassFactory::Create(InstanceCreator createInstance, REFIID iid, void**
     *out = nullptr;
     auto* factory = new (std::nothrow) CClassFactory(createInstance);
     RETURN_HR_IF_NULL(E_OUTOFMEMORY, factory);
-    if (const HRESULT hr = factory->lock_.Init(); FAILED(hr)) {
-        delete factory;
-        return hr;
-    }
     const HRESULT hr = factory->QueryInterface(iid, out);
     if (FAILED(hr)) delete factory;
     return hr;
 }
 
-// nothrow: counts and compares only
-STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
+STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, out);
     if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
         *out = static_cast<IClassFactory*>(this);
@@ -31,15 +26,13 @@ STDMETHODIMP CClassFactory::QueryInterface(REFIID iid, void** out) {
     return E_NOINTERFACE;
 }
 
-// nothrow: counts and compares only
-STDMETHODIMP_(ULONG) CClassFactory::AddRef() {
+STDMETHODIMP_(ULONG) CClassFactory::AddRef() noexcept {
     const long count = ++refCount_;
     if (count == 2) Module().AddLock();
     return static_cast<ULONG>(count);
 }
 
-// nothrow: counts and compares only
-STDMETHODIMP_(ULONG) CClassFactory::Release() {
+STDMETHODIMP_(ULONG) CClassFactory::Release() noexcept {
     const long count = --refCount_;
     if (count == 1) {
         Module().ReleaseLock();
@@ -51,13 +44,11 @@ STDMETHODIMP_(ULONG) CClassFactory::Release() {
 
 // The instance creation function checks the out pointer and refuses an outer
 // object with any IID but IUnknown (CLASS_E_NOAGGREGATION).
-// nothrow: the instance creation functions are noexcept
-STDMETHODIMP CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) {
+STDMETHODIMP CClassFactory::CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept {
     return createInstance_(outer, iid, out);
 }
 
-// nothrow: counts and compares only
-STDMETHODIMP CClassFactory::LockServer(BOOL lock) {
+STDMETHODIMP CClassFactory::LockServer(BOOL lock) noexcept {
     if (lock) {
         Module().AddLock();
     } else {

@@ -7,7 +7,6 @@
 
 #include <atomic>
 
-#include "common/CriticalSection.h"
 
 // Makes an instance of one class: plain without an outer object, aggregated with one.
 using InstanceCreator = HRESULT (*)(IUnknown* outer, REFIID iid, void** out) noexcept;
@@ -17,18 +16,17 @@ public:
     // A new class object for createInstance, queried for iid.
     static HRESULT Create(InstanceCreator createInstance, REFIID iid, void** out) noexcept;
 
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) noexcept override;
+    STDMETHODIMP_(ULONG) AddRef() noexcept override;
+    STDMETHODIMP_(ULONG) Release() noexcept override;
 
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) override;
-    STDMETHODIMP LockServer(BOOL lock) override;
+    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID iid, void** out) noexcept override;
+    STDMETHODIMP LockServer(BOOL lock) noexcept override;
 
 private:
     explicit CClassFactory(InstanceCreator createInstance) noexcept : createInstance_(createInstance) {}
     ~CClassFactory() = default;
 
     std::atomic<long> refCount_{0};
-    CriticalSection lock_;
     InstanceCreator createInstance_;
 };

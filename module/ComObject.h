@@ -104,12 +104,9 @@ public:
     }
     CATCH_RETURN()
 
-    // nothrow: InterfaceFor is noexcept
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return com_detail::QueryFrom<T>(*this, iid, out); }
-    // nothrow: counts only
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
-    // nothrow: destructors do not throw
-    STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) noexcept override { return com_detail::QueryFrom<T>(*this, iid, out); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
 
 private:
     typename T::ThreadModel::Count refCount_{0};
@@ -120,12 +117,9 @@ template <class T>
 class ContainedObject final : public T {
 public:
     explicit ContainedObject(IUnknown* outer) noexcept : outer_(outer) {}
-    // nothrow: forwards to the outer object's COM method
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override { return outer_->QueryInterface(iid, out); }
-    // nothrow: forwards to the outer object's COM method
-    STDMETHODIMP_(ULONG) AddRef() override { return outer_->AddRef(); }
-    // nothrow: forwards to the outer object's COM method
-    STDMETHODIMP_(ULONG) Release() override { return outer_->Release(); }
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) noexcept override { return outer_->QueryInterface(iid, out); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return outer_->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return outer_->Release(); }
 
 private:
     IUnknown* outer_;
@@ -139,8 +133,7 @@ public:
 
     HRESULT FinalConstruct() noexcept { return contained_.FinalConstruct(); }
 
-    // nothrow: InterfaceFor is noexcept
-    STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
+    STDMETHODIMP QueryInterface(REFIID iid, void** out) noexcept override {
         if (!out) return E_POINTER;
         if (IsEqualIID(iid, IID_IUnknown)) {
             *out = static_cast<IUnknown*>(this);
@@ -149,10 +142,8 @@ public:
         }
         return com_detail::QueryFrom<T>(contained_, iid, out);
     }
-    // nothrow: counts only
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
-    // nothrow: destructors do not throw
-    STDMETHODIMP_(ULONG) Release() override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
+    STDMETHODIMP_(ULONG) AddRef() noexcept override { return static_cast<ULONG>(T::ThreadModel::Increment(refCount_)); }
+    STDMETHODIMP_(ULONG) Release() noexcept override { return com_detail::ReleaseReference<typename T::ThreadModel>(refCount_, this); }
 
 private:
     typename T::ThreadModel::Count refCount_{0};

@@ -6,8 +6,7 @@
 #include "module/ItemPluginModule.h"
 #include "module/ObjectMap.h"
 
-// nothrow: the module and the class objects shut down noexcept
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) noexcept {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         return g_moduleInitFailed ? FALSE : TRUE;
@@ -27,10 +26,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) {
     return TRUE;
 }
 
-// nothrow: ClassObjectRegistry is noexcept
 STDAPI DllGetClassObject(REFCLSID clsid, REFIID iid, void** out) {
     return ClassObjects().GetClassObject(clsid, iid, out);
 }
 
-// nothrow: reads a counter
 STDAPI DllCanUnloadNow() { return Module().LockCount() == 0 ? S_OK : S_FALSE; }

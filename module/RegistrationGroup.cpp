@@ -10,21 +10,6 @@ namespace {
 
 using registration::Row;
 
-// Keys that ForceRemove never deletes: removing one would wreck the whole hive.
-constexpr const wchar_t* kProtectedNames[] = {
-    L"AppID", L"CLSID", L"Component Categories", L"FileType", L"Interface", L"Hardware",
-    L"Mime",  L"SAM",   L"SECURITY",             L"SYSTEM",   L"Software",  L"TypeLib",
-};
-
-bool IsProtected(std::wstring_view keyPath) {
-    const size_t slash = keyPath.rfind(L'\\');
-    const std::wstring_view name = slash == std::wstring_view::npos ? keyPath : keyPath.substr(slash + 1);
-    for (const wchar_t* protectedName : kProtectedNames) {
-        if (EqualsIgnoreCase(name, protectedName)) return true;
-    }
-    return false;
-}
-
 bool IsKeyRow(const Row& row) { return row.valueName == nullptr; }
 
 // A missing key or value is what removal wants anyway.
@@ -38,7 +23,7 @@ LONG OpenOrCreateKey(HKEY root, const wchar_t* path, UniqueHKey& key) {
 }
 
 HRESULT WriteRow(HKEY root, const Row& row, std::wstring_view modulePath) {
-    if (IsKeyRow(row) && (row.marks & registration::kForceRemove) && !IsProtected(row.key)) {
+    if (IsKeyRow(row) && (row.marks & registration::kForceRemove) && !registration::IsProtectedKey(row.key)) {
         // Stale entries left below the key would survive registration unnoticed.
         RETURN_IF_WIN32_ERROR(IgnoreMissing(RegDeleteTreeW(root, row.key)));
     }

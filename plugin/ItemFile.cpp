@@ -82,7 +82,7 @@ HRESULT CItemFile::Init(BSTR path) noexcept try {
 }
 CATCH_RETURN()
 
-STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceRecord** records) try {
+STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceRecord** records) noexcept try {
     RETURN_HR_IF_NULL(E_POINTER, count);
     *count = 0;
     RETURN_HR_IF_NULL(E_POINTER, records);
@@ -108,8 +108,7 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
 }
 CATCH_RETURN()
 
-// nothrow: sets a flag
-STDMETHODIMP CItemFile::SetOption(LONG option) {
+STDMETHODIMP CItemFile::SetOption(LONG option) noexcept {
     if (option == kOptionDropType3) dropType3_ = true;
     return S_OK;
 }

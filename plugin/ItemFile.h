@@ -32,26 +32,26 @@ public:
 
 
     // IPlxFileNavigator
-    STDMETHODIMP GetReferences(LONG reserved, LONG* count, ReferenceRecord** records) override;
-    STDMETHODIMP Unused04() override { return S_OK; }
-    STDMETHODIMP Unused05() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused06() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused07() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused08() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused09() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused10() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused11() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused12() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused13() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused14() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused15() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused16() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused17() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused18() override { return E_NOTIMPL; }
-    STDMETHODIMP SetOption(LONG option) override;
-    STDMETHODIMP Unused20() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused21() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused22() override { return E_NOTIMPL; }
+    STDMETHODIMP GetReferences(LONG reserved, LONG* count, ReferenceRecord** records) noexcept override;
+    STDMETHODIMP Unused04() noexcept override { return S_OK; }
+    STDMETHODIMP Unused05() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused06() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused07() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused08() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused09() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused10() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused11() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused12() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused13() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused14() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused15() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused16() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused17() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused18() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP SetOption(LONG option) noexcept override;
+    STDMETHODIMP Unused20() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused21() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused22() noexcept override { return E_NOTIMPL; }
 
 private:
     // The vault identity of an item path: 0x8004021D unless the path has a drive

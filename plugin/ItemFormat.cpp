@@ -34,8 +34,7 @@ void* CItemFormat::InterfaceFor(REFIID iid) noexcept {
     return nullptr;
 }
 
-// nothrow: BSTR calls only
-STDMETHODIMP CItemFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) {
+STDMETHODIMP CItemFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) noexcept {
     RETURN_HR_IF(E_POINTER, !maker || !description || !extensions);
     const wchar_t* extension = kItemExtension;
     while (*extension == L'.') ++extension;
@@ -50,8 +49,7 @@ STDMETHODIMP CItemFormat::GetInfo(BSTR* maker, BSTR* description, BSTR* extensio
     return S_OK;
 }
 
-// nothrow: writes a constant
-STDMETHODIMP CItemFormat::GetCapabilities(LONG /*reserved*/, LONG* flags) {
+STDMETHODIMP CItemFormat::GetCapabilities(LONG /*reserved*/, LONG* flags) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, flags);
     *flags = kCapabilities;
     return S_OK;
@@ -74,8 +72,7 @@ HRESULT CItemFormat::NewNavigator(BSTR path, ComPtr<IPlxFileNavigator>& navigato
     return S_OK;
 }
 
-// nothrow: only calls noexcept helpers
-STDMETHODIMP CItemFormat::CreateNavigator(BSTR path, LONG /*reserved*/, IPlxFileNavigator** navigator) {
+STDMETHODIMP CItemFormat::CreateNavigator(BSTR path, LONG /*reserved*/, IPlxFileNavigator** navigator) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, navigator);
     ComPtr<IPlxFileNavigator> created;
     double timestamp = 0.0;
@@ -85,8 +82,7 @@ STDMETHODIMP CItemFormat::CreateNavigator(BSTR path, LONG /*reserved*/, IPlxFile
     return S_OK;
 }
 
-// nothrow: only calls noexcept helpers
-STDMETHODIMP CItemFormat::CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview** preview) {
+STDMETHODIMP CItemFormat::CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview** preview) noexcept {
     RETURN_HR_IF_NULL(E_POINTER, preview);
     ComObject<CItemPreview>* created = nullptr;
     RETURN_IF_FAILED(ComObject<CItemPreview>::CreateInstance(&created));
@@ -95,22 +91,18 @@ STDMETHODIMP CItemFormat::CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview*
     return S_OK;
 }
 
-// nothrow: the dispatch helpers are noexcept
-STDMETHODIMP CItemFormat::GetTypeInfoCount(UINT* count) { return DispatchGetTypeInfoCount(count); }
+STDMETHODIMP CItemFormat::GetTypeInfoCount(UINT* count) noexcept { return DispatchGetTypeInfoCount(count); }
 
-// nothrow: the dispatch helpers are noexcept
-STDMETHODIMP CItemFormat::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
+STDMETHODIMP CItemFormat::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept {
     return DispatchGetTypeInfo(g_hostFormatTypeInfo, index, lcid, info);
 }
 
-// nothrow: the dispatch helpers are noexcept
-STDMETHODIMP CItemFormat::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) {
+STDMETHODIMP CItemFormat::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept {
     return DispatchGetIDsOfNames(g_hostFormatTypeInfo, riid, names, count, lcid, dispIds);
 }
 
-// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemFormat::Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+                                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) noexcept {
     return DispatchInvoke(g_hostFormatTypeInfo, static_cast<IPlxFileFormat*>(this), dispId, riid, lcid, flags, params,
                           result, excepInfo, argErr);
 }
@@ -137,7 +129,7 @@ double CItemFormat::ItemDate(double timestamp, std::int32_t timestampKind) noexc
     return date;
 }
 
-STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) try {
+STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) noexcept try {
     RETURN_HR_IF(E_POINTER, !value || !extra);
     RETURN_HR_IF(E_NOTIMPL, id != kDateProperty);
 

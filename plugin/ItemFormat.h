@@ -30,22 +30,22 @@ public:
     void* InterfaceFor(REFIID iid) noexcept;
 
     // IPlxFileFormat
-    STDMETHODIMP GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) override;
-    STDMETHODIMP GetCapabilities(LONG reserved, LONG* flags) override;
-    STDMETHODIMP CreateNavigator(BSTR path, LONG reserved, IPlxFileNavigator** navigator) override;
-    STDMETHODIMP CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview** preview) override;
-    STDMETHODIMP Unused07() override { return E_NOTIMPL; }
+    STDMETHODIMP GetInfo(BSTR* maker, BSTR* description, BSTR* extensions) noexcept override;
+    STDMETHODIMP GetCapabilities(LONG reserved, LONG* flags) noexcept override;
+    STDMETHODIMP CreateNavigator(BSTR path, LONG reserved, IPlxFileNavigator** navigator) noexcept override;
+    STDMETHODIMP CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview** preview) noexcept override;
+    STDMETHODIMP Unused07() noexcept override { return E_NOTIMPL; }
 
     // IDispatch part of IPlxFileFormat
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) override;
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept override;
     STDMETHODIMP Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) override;
+                        EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
 
     // IPlxFileFormatProps
-    STDMETHODIMP GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) override;
-    STDMETHODIMP Unused04() override { return E_NOTIMPL; }
+    STDMETHODIMP GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) noexcept override;
+    STDMETHODIMP Unused04() noexcept override { return E_NOTIMPL; }
 
     // The date the host is shown for an item record's timestamp and its kind.
     static double ItemDate(double timestamp, std::int32_t timestampKind) noexcept;

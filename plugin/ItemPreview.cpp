@@ -15,26 +15,21 @@ void* CItemPreview::InterfaceFor(REFIID iid) noexcept {
     return nullptr;
 }
 
-// nothrow: the dispatch helpers are noexcept
-STDMETHODIMP CItemPreview::GetTypeInfoCount(UINT* count) { return DispatchGetTypeInfoCount(count); }
+STDMETHODIMP CItemPreview::GetTypeInfoCount(UINT* count) noexcept { return DispatchGetTypeInfoCount(count); }
 
-// nothrow: the dispatch helpers are noexcept
-STDMETHODIMP CItemPreview::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) {
+STDMETHODIMP CItemPreview::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept {
     return DispatchGetTypeInfo(g_itemPreviewTypeInfo, index, lcid, info);
 }
 
-// nothrow: the dispatch helpers are noexcept
-STDMETHODIMP CItemPreview::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) {
+STDMETHODIMP CItemPreview::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept {
     return DispatchGetIDsOfNames(g_itemPreviewTypeInfo, riid, names, count, lcid, dispIds);
 }
 
-// nothrow: the dispatch helpers are noexcept
 STDMETHODIMP CItemPreview::Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) {
+                                  VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) noexcept {
     return DispatchInvoke(g_itemPreviewTypeInfo, static_cast<IItemPreview*>(this), dispId, riid, lcid, flags, params,
                           result, excepInfo, argErr);
 }
 
 // The host asks for a preview; there is none to show.
-// nothrow: returns a constant
-STDMETHODIMP CItemPreview::Show() { return ITEM_E_NOPREVIEW; }
+STDMETHODIMP CItemPreview::Show() noexcept { return ITEM_E_NOPREVIEW; }

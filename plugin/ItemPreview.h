@@ -15,20 +15,20 @@ public:
     void* InterfaceFor(REFIID iid) noexcept;
 
     // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) override;
+    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
+    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept override;
     STDMETHODIMP Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) override;
+                        EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
 
     // IPlxFilePreview
-    STDMETHODIMP Show() override;
-    STDMETHODIMP Unused04() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused05() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused06() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused07() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused08() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused09() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused10() override { return E_NOTIMPL; }
-    STDMETHODIMP Unused11() override { return E_NOTIMPL; }
+    STDMETHODIMP Show() noexcept override;
+    STDMETHODIMP Unused04() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused05() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused06() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused07() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused08() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused09() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused10() noexcept override { return E_NOTIMPL; }
+    STDMETHODIMP Unused11() noexcept override { return E_NOTIMPL; }
 };

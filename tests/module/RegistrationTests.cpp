@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <span>
+#include <tuple>
 
 #include "PlxHostInterfaces.h"
 #include "common/ComPtr.h"
 #include "common/UniqueResource.h"
+#include "module/RegistrationTable.h"
 #include "tests/module/PluginDll.h"
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/TempFolder.h"
@@ -44,6 +47,44 @@ std::vector<RegistrySnapshot::Place> TouchedKeys() {
     std::vector<RegistrySnapshot::Place> places;
     for (auto& path : paths) places.push_back({HKEY_CLASSES_ROOT, std::move(path), 0});
     return places;
+}
+
+using Entry = std::tuple<std::wstring, std::wstring, std::wstring>;  // key, value name ("" default), data
+
+// Every key (with an empty name and no data) and every REG_SZ value below path, in one registry view.
+void Collect(const std::wstring& path, REGSAM view, std::set<Entry>& out) {
+    UniqueHKey key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, key.Put()) != ERROR_SUCCESS) return;
+    out.insert({path, L"<key>", L""});
+    wchar_t name[256], data[1024];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameChars = 256, bytes = sizeof(data) - sizeof(wchar_t), type = 0;
+        if (RegEnumValueW(key.Get(), i, name, &nameChars, nullptr, &type, reinterpret_cast<BYTE*>(data), &bytes) !=
+            ERROR_SUCCESS) {
+            break;
+        }
+        data[bytes / sizeof(wchar_t)] = 0;
+        out.insert({path, name, type == REG_SZ ? data : L"<not REG_SZ>"});
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameChars = 256;
+        if (RegEnumKeyExW(key.Get(), i, name, &nameChars, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        Collect(path + L"\\" + name, view, out);
+    }
+}
+
+// What the rows say, with the placeholders for the DLL's path and folder filled in.
+void Expect(std::span<const registration::Row> rows, const std::wstring& root, const std::wstring& dll,
+            std::set<Entry>& out) {
+    for (const registration::Row& row : rows) {
+        for (std::wstring key = row.key; key.size() >= root.size(); key = key.substr(0, key.rfind(L'\\'))) {
+            out.insert({key, L"<key>", L""});
+        }
+        const std::wstring data = row.data == registration::kModulePath     ? dll
+                                  : row.data == registration::kModuleFolder ? dll.substr(0, dll.rfind(L'\\'))
+                                                                            : row.data;
+        out.insert({row.key, row.valueName ? row.valueName : L"", data});
+    }
 }
 
 HRESULT CallExport(HMODULE dll, bool registerMode) {
@@ -141,6 +182,26 @@ TEST_F(Registration, RegisterWritesEveryEntryAgainAndUnregisterRemovesThemAll) {
 
     // Nothing left to remove, the type library included, is no error.
     EXPECT_EQ(Unregister(), S_OK);
+}
+
+// The installer package writes the type library's rows from the registration
+// table: they must be exactly what RegisterTypeLib writes, key for key.
+TEST_F(Registration, TypeLibraryRowsOfTheTableAreWhatRegisterTypeLibWrites) {
+    ASSERT_EQ(Register(), S_OK);
+    const std::wstring library = L"TypeLib\\" + kLibId;
+    std::set<Entry> written, expected;
+    Collect(library, KEY_WOW64_64KEY, written);
+    Expect(registration::kTypeLibraryRows, library, PluginDll::Path(), expected);
+    EXPECT_EQ(written, expected);
+    for (const REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+        written.clear();
+        expected.clear();
+        const std::wstring first = registration::kAutomationInterfaceRows[0].key;
+        Collect(first, view, written);
+        Expect(registration::kAutomationInterfaceRows, first, PluginDll::Path(), expected);
+        EXPECT_EQ(written, expected) << (view == KEY_WOW64_32KEY ? "32-bit view" : "64-bit view");
+    }
+    ASSERT_EQ(Unregister(), S_OK);
 }
 
 TEST_F(Registration, ClassKeyWithAnotherToolsSubkeySurvivesUnregistration) {

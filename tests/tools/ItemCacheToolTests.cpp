@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <limits>
 #include <set>
 #include <thread>
 
@@ -17,9 +18,12 @@
 #include "common/HostResults.h"
 #include "common/UniqueResource.h"
 #include "plugin/ReferenceList.h"
+#include "settings/AppKey.h"
 #include "tests/support/CacheFixture.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/VaultFixture.h"
 #include "tools/cachewriter/CacheWriter.h"
+#include "tools/common/Json.h"
 #include "tools/itemcache/CacheInspection.h"
 #include "tools/itemcache/CacheReportText.h"
 
@@ -131,6 +135,13 @@ void WriteDamagedCache(const std::wstring& path) {
     extra.insert(extra.end(), {9, 9});
     writer.WriteStream(StoredChildrenKey(L"Extra.<item>"), extra);
     writer.WriteChildren(L"Orphan.<item>", {Child(L"Lost", 1, 4, 0)});
+    // Timestamps that are no date: the JSON reports must stay strict.
+    StoredRecord nan = Child(L"Nan", 1, -1, 0);
+    nan.timestamp = std::numeric_limits<double>::quiet_NaN();
+    writer.WriteItem(L"Nan.<item>", nan);
+    StoredRecord infinite = Child(L"Infinite", 1, 4, 0);
+    infinite.timestamp = std::numeric_limits<double>::infinity();
+    writer.WriteChildren(L"Nan.<item>", {infinite});
 
     writer.WriteStream(L"notakey", {1, 2, 3, 4});
     writer.WriteStream(L"bad%99escapeI", Child(L"x", 1, -1, 0).Serialize());
@@ -218,11 +229,11 @@ TEST_F(ItemCacheTool, CheckNamesEveryKindOfDamage) {
     WriteDamagedCache(path);
     const CacheReport report = InspectCache(path, {}, true);
     ASSERT_TRUE(report.Opened());
-    EXPECT_EQ(Kinds(report, true),
-              (std::set<std::wstring>{L"record-cut-short", L"bytes-after-record", L"byte-counts-exceed-fields",
-                                      L"count-exceeds-stream", L"stray-stream", L"empty-storage",
-                                      L"bytes-after-records"}));
-    EXPECT_EQ(Kinds(report, false), std::set<std::wstring>{L"children-without-record"});
+    EXPECT_EQ(Kinds(report, true), (std::set<std::wstring>{L"record-cut-short", L"byte-counts-exceed-fields",
+                                                           L"count-exceeds-stream"}));
+    EXPECT_EQ(Kinds(report, false),
+              (std::set<std::wstring>{L"children-without-record", L"bytes-after-record", L"bytes-after-records",
+                                      L"stray-stream", L"empty-storage"}));
 
     const ItemInfo* shortList = FindItem(report, L"Shortlist");
     ASSERT_TRUE(shortList);
@@ -236,8 +247,78 @@ TEST_F(ItemCacheTool, CheckNamesEveryKindOfDamage) {
     const std::wstring text = ReportText(Command::Check, report, {});
     EXPECT_NE(text.find(L"CountedC: stored count 1000 is more than a stream of 98 bytes can hold"), std::wstring::npos)
         << text;
-    EXPECT_EQ(text.substr(text.rfind(L'\n', text.size() - 2) + 1), L"damaged: 8 items, 9 damage findings, 1 note\n")
+    EXPECT_EQ(text.substr(text.rfind(L'\n', text.size() - 2) + 1), L"damaged: 9 items, 4 damage findings, 6 notes\n")
         << "the summary line comes last";
+
+    // NaN and infinite timestamps come out as null in strict JSON.
+    const Json checked = Json::parse(Utf8(ReportJson(Command::Check, report, {})));
+    bool sawNan = false;
+    for (const Json& item : checked.at("items")) {
+        if (item.at("name") != "Nan") continue;
+        sawNan = true;
+        EXPECT_TRUE(item.at("record").at("timestamp").is_null()) << item.dump();
+    }
+    EXPECT_TRUE(sawNan);
+    const Json shown = Json::parse(Utf8(ReportJson(Command::Show, InspectItem(path, L"Nan", {}), {})));
+    EXPECT_TRUE(shown.at("items")[0].at("childList")[0].at("stored").at("timestamp").is_null()) << shown.dump();
+}
+
+// A sound cache as another compound-file writer leaves it: a property set, a
+// class stream, a storage of its own, bytes after a record and after the last
+// child. The plug-in reads it as its writer meant: notes, no damage, status 0.
+TEST_F(ItemCacheTool, ForeignWritersElementsAreNotesNotDamage) {
+    const std::wstring path = temp_ / L"foreign.Items";
+    {
+        CacheWriter writer(path);
+        Bytes record = Child(L"Bracket", 1, -1, 0).Serialize();
+        record.insert(record.end(), {0, 0, 0, 0});
+        writer.WriteStream(StoredItemKey(L"Bracket.<item>"), record);
+        Bytes list = ChildrenStream({Child(L"Drawing", 2, 6, 0), Child(L"Bolt", 3, 4, 0)});
+        list.insert(list.end(), 16, 0);
+        writer.WriteStream(StoredChildrenKey(L"Bracket.<item>"), list);
+
+        ComPtr<IPropertySetStorage> sets;
+        ASSERT_EQ(writer.Root()->QueryInterface(IID_IPropertySetStorage, sets.PutVoid()), S_OK);
+        ComPtr<IPropertyStorage> summary;
+        ASSERT_EQ(sets->Create(FMTID_SummaryInformation, nullptr, PROPSETFLAG_ANSI,
+                               STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, summary.Put()),
+                  S_OK);
+        PROPSPEC title{};
+        title.ulKind = PRSPEC_PROPID;
+        title.propid = PIDSI_TITLE;
+        PROPVARIANT value{};
+        value.vt = VT_LPSTR;
+        value.pszVal = const_cast<char*>("Items of the vault");
+        ASSERT_EQ(summary->WriteMultiple(1, &title, &value, PID_FIRST_USABLE), S_OK);
+        ASSERT_EQ(summary->Commit(STGC_DEFAULT), S_OK);
+        summary.Reset();
+        ASSERT_EQ(WriteFmtUserTypeStg(writer.Root(), 0, const_cast<wchar_t*>(L"Item cache")), S_OK);
+        ComPtr<IStorage> pool;
+        ASSERT_EQ(writer.Root()->CreateStorage(L"ObjectPool", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                               0, pool.Put()),
+                  S_OK);
+        ComPtr<IStream> contents;
+        ASSERT_EQ(pool->CreateStream(L"Contents", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                     contents.Put()),
+                  S_OK);
+        ULONG written = 0;
+        ASSERT_EQ(contents->Write("data", 4, &written), S_OK);
+    }
+
+    const CacheReport report = InspectCache(path, {}, true);
+    ASSERT_TRUE(report.Opened());
+    EXPECT_EQ(report.DamageCount(), 0u);
+    EXPECT_EQ(Kinds(report, false), (std::set<std::wstring>{L"stray-stream", L"stray-storage", L"bytes-after-record",
+                                                            L"bytes-after-records"}));
+    EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(),
+                            [](const Finding& f) { return f.element == L"\005SummaryInformation"; }));
+    ASSERT_EQ(report.items.size(), 1u);
+    EXPECT_EQ(report.items[0].initResult, S_OK);
+    EXPECT_EQ(report.items[0].referenceCount, 2u);
+
+    const ToolRun check = RunTool(L"check " + Quoted(path));
+    EXPECT_EQ(check.exitCode, 0u) << check.output;
+    EXPECT_NE(check.output.find("sound: 1 item, 0 damage findings"), std::string::npos) << check.output;
 }
 
 // Every command, text and JSON, on every kind of file: the exit status says
@@ -277,7 +358,9 @@ TEST_F(ItemCacheTool, EveryCommandLeavesEveryFileAsItWas) {
             EXPECT_EQ(run.exitCode == 2, c.checkStatus == 2) << run.output;
             if (command.rfind(L"--json", 0) == 0) {
                 EXPECT_EQ(run.output.rfind("{\n  \"command\": ", 0), 0u) << run.output;
-                EXPECT_NE(run.output.find("\"exitStatus\": " + std::to_string(run.exitCode)), std::string::npos);
+                const Json document = Json::parse(run.output, nullptr, false);
+                ASSERT_FALSE(document.is_discarded()) << "strict JSON: " << run.output;
+                EXPECT_EQ(document.at("exitStatus"), run.exitCode);
             }
         }
         EXPECT_EQ(FileBytes(path), before) << "itemcache changed " << c.file;
@@ -316,6 +399,16 @@ TEST_F(ItemCacheTool, VaultOptionFindsThePluginsFileAndTheLockIsTaken) {
     const ToolRun byVault = RunTool(L"list --vault " + std::wstring(kTestVaultId));
     EXPECT_EQ(byVault.exitCode, 0u) << byVault.output;
     EXPECT_NE(byVault.output.find("3 items"), std::string::npos) << byVault.output;
+
+    // It only reads settings: a user without the application key still has none after it.
+    DeleteRegistryTree(HKEY_CURRENT_USER, kAppKeyPath);
+    RegisterVaultView(RegistrationPlace::Machine, kTestViewName, viewRoot_.c_str());
+    const ToolRun readOnly = RunTool(L"list --vault " + std::wstring(kTestVaultId));
+    EXPECT_EQ(readOnly.exitCode, 0u) << readOnly.output;
+    EXPECT_NE(readOnly.output.find("3 items"), std::string::npos) << readOnly.output;
+    HKEY userKey = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, &userKey), ERROR_FILE_NOT_FOUND);
+    if (userKey) RegCloseKey(userKey);
 
     // While this process holds the cache lock, the tool waits, then gives up.
     std::optional<CacheMutex> held;

@@ -1,8 +1,12 @@
 // The host tool's report: result meanings, dates, the table and JSON.
 #include <gtest/gtest.h>
 
+#include <limits>
+
+#include "tools/common/DateText.h"
+#include "tools/common/Json.h"
+#include "tools/common/ResultText.h"
 #include "tools/itemhost/Report.h"
-#include "tools/itemhost/ResultText.h"
 
 namespace {
 
@@ -18,6 +22,8 @@ TEST(ItemHostReport, DatesAndAbsentDates) {
     EXPECT_EQ(DateText(45352.5), L"2024-03-01 12:00:00");
     EXPECT_EQ(DateText(0.0), L"none");
     EXPECT_EQ(DateText(-1.0), L"none");
+    EXPECT_EQ(DateText(std::numeric_limits<double>::quiet_NaN()).rfind(L"invalid", 0), 0u);
+    EXPECT_EQ(DateText(std::numeric_limits<double>::infinity()).rfind(L"invalid", 0), 0u);
 }
 
 TEST(ItemHostReport, TextAndJsonShowEveryAnswer) {
@@ -33,7 +39,7 @@ TEST(ItemHostReport, TextAndJsonShowEveryAnswer) {
     found.path = L"C:\\V\\<items>\\A \"q\".<item>";
     found.navigatorResult = found.referencesResult = found.dateResult = S_OK;
     found.date = 45352.5;
-    ReferenceRow row;
+    HostReference row;
     row.name = L"Tab\there";
     row.path = L"C:\\x";
     row.typeCode = 5;
@@ -51,12 +57,24 @@ TEST(ItemHostReport, TextAndJsonShowEveryAnswer) {
     EXPECT_NE(text.find(L"Date:          2024-03-01 12:00:00"), std::wstring::npos);
     EXPECT_NE(text.find(L"0x80040213: the item is not in the cache"), std::wstring::npos);
 
-    const std::wstring json = FormatJson(format, {found, missing});
-    EXPECT_NE(json.find(L"\"path\": \"C:\\\\V\\\\<items>\\\\A \\\"q\\\".<item>\""), std::wstring::npos);
-    EXPECT_NE(json.find(L"\"name\": \"Tab\\there\""), std::wstring::npos);
-    EXPECT_NE(json.find(L"\"numbers\": [7, 0, 0, 0, 3]"), std::wstring::npos);
-    EXPECT_NE(json.find(L"\"result\": \"0x80040213\", \"meaning\": \"the item is not in the cache\""), std::wstring::npos);
-    EXPECT_EQ(FormatJson(format, {}).find(L"\"items\": []"), FormatJson(format, {}).find(L"\"items\""));
+    // Strict JSON whatever the values: a date that is no number, a name with a
+    // lone surrogate (a stored text cut inside a pair).
+    ItemAnswer odd = found;
+    odd.date = std::numeric_limits<double>::quiet_NaN();
+    odd.references[0].name = std::wstring(L"half ") + static_cast<wchar_t>(0xD83D);
+    const Json json = Json::parse(Utf8(FormatJson(format, {found, missing, odd})));
+    const Json& items = json.at("items");
+    ASSERT_EQ(items.size(), 3u);
+    EXPECT_EQ(items[0].at("path"), "C:\\V\\<items>\\A \"q\".<item>");
+    EXPECT_EQ(items[0].at("references")[0].at("name"), "Tab\there");
+    EXPECT_EQ(items[0].at("references")[0].at("numbers"), Json({7, 0, 0, 0, 3}));
+    EXPECT_EQ(items[0].at("oleDate"), 45352.5);
+    EXPECT_EQ(items[1].at("result"), "0x80040213");
+    EXPECT_EQ(items[1].at("meaning"), "the item is not in the cache");
+    EXPECT_TRUE(items[2].at("oleDate").is_null());
+    EXPECT_EQ(items[2].at("references")[0].at("name"), "half \xEF\xBF\xBD");
+    EXPECT_EQ(json.at("plugin").at("capabilities"), 0x4001);
+    EXPECT_EQ(Json::parse(Utf8(FormatJson(format, {}))).at("items"), Json::array());
 }
 
 }  // namespace

@@ -23,7 +23,7 @@
 #include "plugin/ReferenceRecord.h"
 #include "tools/itembench/BenchVault.h"
 #include "tools/itembench/Floor.h"
-#include "tools/itemhost/PluginHost.h"
+#include "tools/common/PluginHost.h"
 
 namespace {
 

@@ -18,8 +18,6 @@
 
 namespace {
 
-constexpr wchar_t kHeaderKey[] = L"headerstream";
-constexpr size_t kStorageNameUnits = 31;  // 30 code units of the key and "F"
 constexpr size_t kSmallestRecord = 4;     // a record whose version is below 1
 
 // A stored text as the host receives it: up to its first NUL code unit; an odd
@@ -74,6 +72,11 @@ std::wstring JoinPath(const std::vector<CString>& storages, const CString& name)
     return out + name;
 }
 
+// Damage is what loses or changes an answer the plug-in gives: a record or
+// list cut short, a count beyond its stream, byte counts beyond their fields,
+// an element that cannot be read. What the plug-in never reads (elements of
+// other writers, such as property-set streams, and bytes after a record or
+// after the last child) is a note: the file is read as its writer meant.
 void AddFinding(CacheReport& report, bool damage, const wchar_t* kind, std::wstring element, std::wstring item,
                 std::wstring detail) {
     report.findings.push_back(Finding{damage, kind, std::move(element), std::move(item), std::move(detail)});
@@ -177,7 +180,7 @@ void CheckItem(CacheReport& report, const ItemInfo& item) {
                        L" bytes)");
     } else {
         if (item.bytesAfterRecord) {
-            AddFinding(report, true, L"bytes-after-record", item.key + L"I", item.name,
+            AddFinding(report, false, L"bytes-after-record", item.key + L"I", item.name,
                        std::to_wstring(item.bytesAfterRecord) + L" bytes after the item record");
         }
         if (item.record.recordVersion < 1) {
@@ -212,7 +215,7 @@ void CheckItem(CacheReport& report, const ItemInfo& item) {
         }
     }
     if (item.bytesAfterChildren) {
-        AddFinding(report, true, L"bytes-after-records", item.key + L"C", item.name,
+        AddFinding(report, false, L"bytes-after-records", item.key + L"C", item.name,
                    std::to_wstring(item.bytesAfterChildren) + L" bytes after the last of " +
                        std::to_wstring(*item.storedCount) + L" children");
     }
@@ -245,18 +248,18 @@ void Classify(CacheReport& report, Keys& keys, const CacheElement& element, bool
     const std::wstring where = JoinPath(element.storages, element.name);
     bool storagesFit = true;
     for (const CString& storage : element.storages) {
-        storagesFit = storagesFit && storage.size() == kStorageNameUnits && storage.back() == L'F';
+        storagesFit = storagesFit && storage.size() == kStorageNameUnits + 1 && storage.back() == L'F';
     }
     if (element.type == STGTY_STORAGE) {
         if (!check) return;
-        if (storagesFit && !(element.name.size() == kStorageNameUnits && element.name.back() == L'F')) {
-            AddFinding(report, true, L"stray-storage", where, L"",
+        if (storagesFit && !(element.name.size() == kStorageNameUnits + 1 && element.name.back() == L'F')) {
+            AddFinding(report, false, L"stray-storage", where, L"",
                        L"a storage whose name fits no key (30 characters of a key and \"F\")");
         }
         if (FAILED(element.openResult)) {
             AddFinding(report, true, L"unreadable-storage", where, L"", L"the storage cannot be opened");
         } else if (element.emptyStorage) {
-            AddFinding(report, true, L"empty-storage", where, L"", L"a storage left empty");
+            AddFinding(report, false, L"empty-storage", where, L"", L"a storage left empty");
         }
         return;
     }
@@ -274,7 +277,7 @@ void Classify(CacheReport& report, Keys& keys, const CacheElement& element, bool
     const DecodedKey decoded = leafFits ? DecodeKey(key) : DecodedKey{};
     if (decoded.kind == KeyKind::Other || !decoded.wellFormed) {
         if (check) {
-            AddFinding(report, true, L"stray-stream", where, L"",
+            AddFinding(report, false, L"stray-stream", where, L"",
                        decoded.kind == KeyKind::Other
                            ? L"a stream whose name fits no key"
                            : L"a key the plug-in never forms (an escape outside the reserved list or a bare reserved character)");
@@ -325,7 +328,7 @@ CacheReport InspectCache(const std::wstring& path, const InspectOptions& options
         AddFinding(report, true, L"unreadable-directory", L"", L"", L"the file's directory cannot be walked to its end");
     }
     if (check && !keys.header) {
-        AddFinding(report, false, L"no-header-stream", L"headerstreamS", L"",
+        AddFinding(report, false, L"no-header-stream", std::wstring(kHeaderKey) + L"S", L"",
                    L"no header stream (the plug-in never reads it)");
     }
     for (auto& [base, item] : keys.items) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cache/CacheFileReader.h"
+#include "tools/common/HostReference.h"
 
 // One stored record, as the record parser reads it.
 struct RecordInfo {
@@ -25,12 +26,7 @@ struct RecordInfo {
     std::wstring problem;          // why it failed: "cut short", "byte counts exceed their fields"
 };
 
-// What the host is given for one shown child.
-struct HostReference {
-    std::wstring name, path;
-    long typeCode = 0, linkCode = 0;
-    long numbers[5] = {};  // ref1, ref3, ref2, ref4, state
-};
+// What the host is given for one shown child: HostReference.
 
 struct ChildInfo {
     RecordInfo record;

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cwchar>
 
-#include "tools/itemhost/Json.h"
-#include "tools/itemhost/Report.h"
-#include "tools/itemhost/ResultText.h"
+#include "tools/common/DateText.h"
+#include "tools/common/Json.h"
+#include "tools/common/ResultText.h"
 
 namespace {
 
@@ -13,18 +13,6 @@ std::wstring Num(long long value) { return std::to_wstring(value); }
 
 std::wstring Pad(const std::wstring& text, size_t width) {
     return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
-}
-
-std::wstring Json(const std::wstring& text) { return JsonString(text); }
-
-std::wstring JsonResult(HRESULT hr) {
-    return L"{\"code\": " + Json(HexResult(hr)) + L", \"meaning\": " + Json(ResultMeaning(hr)) + L"}";
-}
-
-std::wstring JsonDouble(double value) {
-    wchar_t text[40];
-    swprintf(text, 40, L"%.10g", value);
-    return text;
 }
 
 std::wstring HeaderText(const CompoundHeader& header) {
@@ -60,62 +48,68 @@ std::wstring ChildrenText(const ItemInfo& item) {
     return text;
 }
 
-std::wstring RecordJson(const RecordInfo& r) {
-    std::wstring out = L"{\"result\": " + JsonResult(r.result) + L", \"version\": " + Num(r.recordVersion);
-    if (r.nameBytes) out += L", \"nameBytes\": " + Num(*r.nameBytes);
-    if (r.pathBytes) out += L", \"pathBytes\": " + Num(*r.pathBytes);
-    out += L", \"name\": " + Json(r.name) + L", \"path\": " + Json(r.path);
-    out += L", \"ref1\": " + Num(r.ref1) + L", \"ref2\": " + Num(r.ref2) + L", \"ref3\": " + Num(r.ref3) +
-           L", \"ref4\": " + Num(r.ref4) + L", \"linkType\": " + Num(r.linkType);
-    out += L", \"timestamp\": " + JsonDouble(r.timestamp) + L", \"date\": " + Json(DateText(r.timestamp)) +
-           L", \"timestampKind\": " + Num(r.timestampKind);
-    out += L", \"itemType\": " + Num(r.itemType) + L", \"state\": " + Num(r.state) + L", \"aux1\": " + Num(r.aux1) +
-           L", \"aux2\": " + Num(r.aux2);
-    out += L", \"offset\": " + Num(static_cast<long long>(r.offset)) + L", \"bytes\": " + Num(static_cast<long long>(r.bytes));
-    if (!r.problem.empty()) out += L", \"problem\": " + Json(r.problem);
-    return out + L"}";
+Json RecordJson(const RecordInfo& r) {
+    Json out = {{"result", ResultObject(r.result)}, {"version", r.recordVersion}};
+    if (r.nameBytes) out["nameBytes"] = *r.nameBytes;
+    if (r.pathBytes) out["pathBytes"] = *r.pathBytes;
+    out["name"] = Utf8(r.name);
+    out["path"] = Utf8(r.path);
+    out["ref1"] = r.ref1;
+    out["ref2"] = r.ref2;
+    out["ref3"] = r.ref3;
+    out["ref4"] = r.ref4;
+    out["linkType"] = r.linkType;
+    out["timestamp"] = Number(r.timestamp);
+    out["date"] = Utf8(DateText(r.timestamp));
+    out["timestampKind"] = r.timestampKind;
+    out["itemType"] = r.itemType;
+    out["state"] = r.state;
+    out["aux1"] = r.aux1;
+    out["aux2"] = r.aux2;
+    out["offset"] = r.offset;
+    out["bytes"] = r.bytes;
+    if (!r.problem.empty()) out["problem"] = Utf8(r.problem);
+    return out;
 }
 
-std::wstring ItemJson(const ItemInfo& item, bool withChildren) {
-    std::wstring out = L"{\"name\": " + Json(item.name) + L", \"fileName\": " + Json(item.fileName) + L", \"key\": " +
-                       Json(item.key) + L", \"wellFormed\": " + (item.wellFormed ? L"true" : L"false");
-    out += L", \"record\": ";
-    out += item.hasRecord && SUCCEEDED(item.recordRead) ? RecordJson(item.record) : L"null";
-    out += L", \"recordRead\": " + JsonResult(item.recordRead);
-    out += L", \"children\": {\"read\": " + JsonResult(item.childrenRead);
+Json ItemJson(const ItemInfo& item, bool withChildren) {
+    Json out = {{"name", Utf8(item.name)}, {"fileName", Utf8(item.fileName)}, {"key", Utf8(item.key)},
+                {"wellFormed", item.wellFormed}};
+    out["record"] = item.hasRecord && SUCCEEDED(item.recordRead) ? RecordJson(item.record) : Json(nullptr);
+    out["recordRead"] = ResultObject(item.recordRead);
+    Json children = {{"read", ResultObject(item.childrenRead)}};
     if (item.hasChildren && SUCCEEDED(item.childrenRead)) {
-        out += L", \"stored\": " + (item.storedCount ? Num(*item.storedCount) : std::wstring(L"null"));
-        out += L", \"readable\": " + Num(static_cast<long long>(std::count_if(
-                                         item.children.begin(), item.children.end(),
-                                         [](const ChildInfo& c) { return SUCCEEDED(c.record.result); })));
-        out += L", \"result\": " + JsonResult(item.childrenResult);
+        children["stored"] = item.storedCount ? Json(*item.storedCount) : Json(nullptr);
+        children["readable"] = std::count_if(item.children.begin(), item.children.end(),
+                                             [](const ChildInfo& c) { return SUCCEEDED(c.record.result); });
+        children["result"] = ResultObject(item.childrenResult);
     }
-    out += L"}";
-    out += L", \"plugin\": {\"navigator\": " + JsonResult(item.initResult);
-    if (SUCCEEDED(item.initResult)) out += L", \"date\": " + Json(DateText(item.hostDate));
-    out += L", \"references\": " + JsonResult(item.referencesResult) + L", \"referenceCount\": " +
-           Num(static_cast<long long>(item.referenceCount)) + L", \"listUnreadable\": " +
-           (item.referencesUnreadable ? L"true" : L"false") + L"}";
+    out["children"] = std::move(children);
+    Json plugin = {{"navigator", ResultObject(item.initResult)}};
+    if (SUCCEEDED(item.initResult)) plugin["date"] = Utf8(DateText(item.hostDate));
+    plugin["references"] = ResultObject(item.referencesResult);
+    plugin["referenceCount"] = item.referenceCount;
+    plugin["listUnreadable"] = item.referencesUnreadable;
+    out["plugin"] = std::move(plugin);
     if (withChildren) {
-        out += L",\n    \"childList\": [";
+        Json list = Json::array();
         for (size_t i = 0; i < item.children.size(); ++i) {
             const ChildInfo& child = item.children[i];
-            out += i ? L",\n      " : L"\n      ";
-            out += L"{\"index\": " + Num(static_cast<long long>(i)) + L", \"stored\": " + RecordJson(child.record) +
-                   L", \"shown\": " + (child.shown ? L"true" : L"false");
-            if (!child.hiddenBecause.empty()) out += L", \"hiddenBecause\": " + Json(child.hiddenBecause);
+            Json entry = {{"index", i}, {"stored", RecordJson(child.record)}, {"shown", child.shown}};
+            if (!child.hiddenBecause.empty()) entry["hiddenBecause"] = Utf8(child.hiddenBecause);
             if (child.host) {
                 const HostReference& h = *child.host;
-                out += L", \"host\": {\"name\": " + Json(h.name) + L", \"path\": " + Json(h.path) + L", \"typeCode\": " +
-                       Num(h.typeCode) + L", \"linkCode\": " + Num(h.linkCode) + L", \"numbers\": [";
-                for (int n = 0; n < 5; ++n) out += (n ? L", " : L"") + Num(h.numbers[n]);
-                out += L"]}";
+                entry["host"] = {{"name", Utf8(h.name)},
+                                 {"path", Utf8(h.path)},
+                                 {"typeCode", h.typeCode},
+                                 {"linkCode", h.linkCode},
+                                 {"numbers", h.numbers}};
             }
-            out += L"}";
+            list.push_back(std::move(entry));
         }
-        out += item.children.empty() ? L"]" : L"\n    ]";
+        out["childList"] = std::move(list);
     }
-    return out + L"}";
+    return out;
 }
 
 std::wstring ListText(const CacheReport& report) {
@@ -265,36 +259,37 @@ std::wstring ReportText(Command command, const CacheReport& report, const Inspec
 }
 
 std::wstring ReportJson(Command command, const CacheReport& report, const InspectOptions& options) {
-    std::wstring out = L"{\n  \"command\": " + Json(CommandName(command)) + L",\n  \"file\": " + Json(report.path) +
-                       L",\n  \"exists\": " + (report.exists ? L"true" : L"false") + L",\n  \"fileBytes\": " +
-                       Num(static_cast<long long>(report.fileBytes));
-    out += L",\n  \"lock\": {\"held\": " + std::wstring(report.lockHeld ? L"true" : L"false") + L", \"timedOut\": " +
-           (report.lockTimedOut ? L"true" : L"false") + L", \"waitMs\": " + Num(report.lockWaitMs) + L"}";
     const CompoundHeader& h = report.header;
-    out += L",\n  \"header\": {\"result\": " + JsonResult(h.result) + L", \"bytesRead\": " + Num(h.bytesRead) +
-           L", \"signature\": " + (h.signature ? L"true" : L"false") + L", \"majorVersion\": " + Num(h.majorVersion) +
-           L", \"minorVersion\": " + Num(h.minorVersion) + L", \"sectorSize\": " + Num(h.SectorSize()) + L"}";
-    out += L",\n  \"open\": " + JsonResult(report.openResult);
-    if (!report.Opened()) out += L",\n  \"openFailure\": " + Json(OpenFailureText(report));
-    if (command == Command::Show) out += std::wstring(L",\n  \"hideType3\": ") + (options.hideType3 ? L"true" : L"false");
-    out += L",\n  \"items\": [";
-    for (size_t i = 0; i < report.items.size(); ++i) {
-        out += i ? L",\n    " : L"\n    ";
-        out += ItemJson(report.items[i], command == Command::Show);
-    }
-    out += report.items.empty() ? L"]" : L"\n  ]";
+    Json out = {{"command", Utf8(CommandName(command))},
+                {"file", Utf8(report.path)},
+                {"exists", report.exists},
+                {"fileBytes", report.fileBytes},
+                {"lock", {{"held", report.lockHeld}, {"timedOut", report.lockTimedOut}, {"waitMs", report.lockWaitMs}}},
+                {"header",
+                 {{"result", ResultObject(h.result)},
+                  {"bytesRead", h.bytesRead},
+                  {"signature", h.signature},
+                  {"majorVersion", h.majorVersion},
+                  {"minorVersion", h.minorVersion},
+                  {"sectorSize", h.SectorSize()}}},
+                {"open", ResultObject(report.openResult)}};
+    if (!report.Opened()) out["openFailure"] = Utf8(OpenFailureText(report));
+    if (command == Command::Show) out["hideType3"] = options.hideType3;
+    Json items = Json::array();
+    for (const ItemInfo& item : report.items) items.push_back(ItemJson(item, command == Command::Show));
+    out["items"] = std::move(items);
     if (command == Command::Check) {
-        out += L",\n  \"findings\": [";
-        for (size_t i = 0; i < report.findings.size(); ++i) {
-            const Finding& f = report.findings[i];
-            out += i ? L",\n    " : L"\n    ";
-            out += L"{\"severity\": " + Json(f.damage ? L"damage" : L"note") + L", \"kind\": " + Json(f.kind) +
-                   L", \"element\": " + Json(f.element) + L", \"item\": " + Json(f.item) + L", \"detail\": " +
-                   Json(f.detail) + L"}";
+        Json findings = Json::array();
+        for (const Finding& f : report.findings) {
+            findings.push_back({{"severity", f.damage ? "damage" : "note"},
+                                {"kind", Utf8(f.kind)},
+                                {"element", Utf8(f.element)},
+                                {"item", Utf8(f.item)},
+                                {"detail", Utf8(f.detail)}});
         }
-        out += report.findings.empty() ? L"]" : L"\n  ]";
+        out["findings"] = std::move(findings);
     }
-    out += L",\n  \"exitStatus\": " + Num(ExitStatus(command, report));
-    out += L",\n  \"summary\": " + Json(SummaryLine(command, report)) + L"\n}\n";
-    return out;
+    out["exitStatus"] = ExitStatus(command, report);
+    out["summary"] = Utf8(SummaryLine(command, report));
+    return JsonText(out);
 }

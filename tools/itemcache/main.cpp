@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "common/UniqueResource.h"
+#include "tools/common/Print.h"
 #include "tools/itemcache/CacheInspection.h"
 #include "tools/itemcache/CacheReportText.h"
-#include "tools/itemhost/Report.h"
 
 namespace {
 

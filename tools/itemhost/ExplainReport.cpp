@@ -4,10 +4,10 @@
 #include <cwchar>
 
 #include "common/HostResults.h"
+#include "tools/common/DateText.h"
+#include "tools/common/Json.h"
+#include "tools/common/ResultText.h"
 #include "tools/itemhost/Explain.h"
-#include "tools/itemhost/Json.h"
-#include "tools/itemhost/Report.h"
-#include "tools/itemhost/ResultText.h"
 
 namespace {
 

@@ -12,9 +12,10 @@
 #include "common/UniqueResource.h"
 #include "plugin/ReferenceRecord.h"
 #include "tools/itemhost/Explain.h"
-#include "tools/itemhost/PluginHost.h"
+#include "tools/common/PluginHost.h"
+#include "tools/common/Print.h"
+#include "tools/common/ResultText.h"
 #include "tools/itemhost/Report.h"
-#include "tools/itemhost/ResultText.h"
 
 namespace {
 
@@ -100,7 +101,7 @@ ItemAnswer AskItem(IPlxFileFormat* format, const std::wstring& path, bool hideTy
     if (SUCCEEDED(answer.referencesResult) && records) {
         for (LONG i = 0; i < count; ++i) {
             const ReferenceRecord& record = records[i];
-            ReferenceRow row;
+            HostReference row;
             row.name = StringOrEmpty(record.name);
             row.path = StringOrEmpty(record.path);
             row.typeCode = record.typeCode;

@@ -1,4 +1,4 @@
-#include "tools/itemhost/PluginHost.h"
+#include "tools/common/PluginHost.h"
 
 #include "ItemPlugin.h"
 

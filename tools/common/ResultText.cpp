@@ -1,4 +1,4 @@
-#include "tools/itemhost/ResultText.h"
+#include "tools/common/ResultText.h"
 
 #include <cwchar>
 
