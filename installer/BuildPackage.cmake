@@ -74,6 +74,7 @@ run(${MSIBUILD} "${partial}" -i "${REMOVE_TABLE}"
 
 # The package's signature covers its tables and streams: nothing may change it after this.
 if(signing)
-  itemplugin_sign_file("${partial}")
+  get_filename_component(package_name "${OUTPUT}" NAME)
+  itemplugin_sign_file("${partial}" "${package_name}")
 endif()
 file(RENAME "${partial}" "${OUTPUT}")

@@ -19,6 +19,7 @@ function(itemplugin_signing_configured out)
   endif()
 endfunction()
 
+# itemplugin_sign_file(<file> [<name to report>])
 # Signs FILE in place (a PE file or a Windows Installer package); a failure ends
 # the script. Without a reachable time-stamping service the file is signed
 # without a time stamp, and the script says so.
@@ -61,15 +62,18 @@ function(itemplugin_sign_file file)
 
   set(signed "${file}.signed")
   set(stamped FALSE)
-  if(NOT "$ENV{ITEMPLUGIN_SIGN_TIMESTAMP_URL}" STREQUAL "")
+  # After one failure the service is not asked again for the other files.
+  get_property(stamp_failed GLOBAL PROPERTY ITEMPLUGIN_TIMESTAMP_FAILED)
+  if(NOT "$ENV{ITEMPLUGIN_SIGN_TIMESTAMP_URL}" STREQUAL "" AND NOT stamp_failed)
     file(REMOVE "${signed}")
     execute_process(COMMAND ${OSSLSIGNCODE} ${args} -ts "$ENV{ITEMPLUGIN_SIGN_TIMESTAMP_URL}" -in "${file}" -out "${signed}"
       RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 180)
     if(rc EQUAL 0)
       set(stamped TRUE)
     else()
+      set_property(GLOBAL PROPERTY ITEMPLUGIN_TIMESTAMP_FAILED TRUE)
       message(WARNING "${file}: time stamping through $ENV{ITEMPLUGIN_SIGN_TIMESTAMP_URL} failed (${rc}), "
-        "signing without a time stamp; add one later with osslsigncode add -ts URL\n${err}")
+        "signing this and the remaining files without a time stamp; add one later with osslsigncode add -ts URL\n${err}")
     endif()
   endif()
   if(NOT stamped)
@@ -86,6 +90,9 @@ function(itemplugin_sign_file file)
   endif()
   file(RENAME "${signed}" "${file}")
   get_filename_component(name "${file}" NAME)
+  if(ARGC GREATER 1)
+    set(name "${ARGV1}")
+  endif()
   if(stamped)
     message(STATUS "signed ${name} (SHA-256, time-stamped)")
   else()
