@@ -37,7 +37,10 @@ configure_file(${CMAKE_CURRENT_LIST_DIR}/ProductVersion.h.in ${ITEMPLUGIN_GENERA
 # the build machine's folders.
 set(ITEMPLUGIN_PDB OFF)
 if(CMAKE_CXX_COMPILER_ID STREQUAL "Clang" AND NOT MSVC)
-  set(ITEMPLUGIN_PDB ON)
+  option(ITEMPLUGIN_CODEVIEW "CodeView debug information and PDBs for the shipped binaries (clang + lld)" ON)
+  set(ITEMPLUGIN_PDB ${ITEMPLUGIN_CODEVIEW})
+endif()
+if(ITEMPLUGIN_PDB)
   # The longer prefix (the build folder inside the source folder) wins.
   add_compile_options("$<$<COMPILE_LANGUAGE:C,CXX>:-g;-gcodeview>"
     "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}=/ItemPlugin/build>"
