@@ -1,15 +1,21 @@
 #!/usr/bin/env bash
-# package-lifecycle.sh ROOT BIN PACKAGE NEXT_PACKAGE WORK
+# package-lifecycle.sh ROOT BIN PACKAGE NEXT_PACKAGE WORK SYMBOLS_ZIP VERSION
 #
-# The installer package end to end in the test run's Wine prefix: what a silent
-# install writes is what DllRegisterServer writes, script clients and the host
-# tool find the classes, a higher version replaces the installed one, so does a
-# rebuild of the same version, a lower
-# one is refused, and removal leaves the registry as it was. The prefix is
-# shared with the other suites: everything installed or written is removed
-# again, on failure too.
+# The installer package end to end in the test run's Wine prefix, with the
+# signed packages of package-signing.sh (their signed files lie in
+# <package>.files): regsvr32 accepts the signed DLL, what a silent install
+# writes is what DllRegisterServer writes, script clients and the host tool find
+# the classes, the installed diagnosis tools report the version and explain an
+# item, the installed DLL's export resolves to its source line through dbghelp
+# with the symbols archive, a higher version replaces the installed one, so does
+# a rebuild of the same version (without the tools feature, which is then added
+# and removed on its own), a lower one is refused, and removal leaves the
+# registry as it was. The prefix is shared with the other suites: everything
+# installed or written is removed again, on failure too.
 set -euo pipefail
 root=${1:?root}; bin=${2:?bin}; package=${3:?package}; next_package=${4:?next package}; work=${5:?work folder}
+symbols_zip=${6:?symbols archive}; version=${7:?version}
+files="$package.files"; next_files="$next_package.files"
 : "${ITEMPLUGIN_WINEPREFIX:?ITEMPLUGIN_WINEPREFIX must name the test prefix}"
 prefix=$ITEMPLUGIN_WINEPREFIX
 
@@ -23,6 +29,7 @@ step() { echo "== $*"; }
 install_dir="$prefix/drive_c/Program Files/ItemPlugin"
 installed_dll="$install_dir/ItemPlugin.dll"
 installed_dll_windows='C:\Program Files\ItemPlugin\ItemPlugin.dll'
+tools=(itemhost.exe itemcache.exe)
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 demo_folder='C:\users\Public\ItemPluginPackageTest'
 stale_key='HKCR\CLSID\{53723AC8-432D-4A25-AF06-7B67EC2F1826}\Stale'
@@ -93,7 +100,7 @@ snapshot "$work/start"
 
 step "regsvr32 of the DLL at the installed path: the entries DllRegisterServer writes"
 mkdir -p "$install_dir"
-cp "$bin/ItemPlugin.dll" "$installed_dll"
+cp "$files/ItemPlugin.dll" "$installed_dll"
 touch "$work/registered"
 wine_run regsvr32 /s "$installed_dll_windows" || fail "regsvr32 failed"
 snapshot "$work/registered.snap"
@@ -127,9 +134,31 @@ check_entries() {  # $1: snapshot name
 step "msiexec /i $(basename "$package") /qn"
 rc=$(msiexec_rc /i "$(windows_path "$package")" /qn)
 [ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "install: msiexec exit code $rc"; }
-cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "the DLL is not installed at $installed_dll"
+cmp -s "$files/ItemPlugin.dll" "$installed_dll" || fail "the DLL is not installed at $installed_dll"
+for tool in "${tools[@]}"; do
+  cmp -s "$files/$tool" "$install_dir/$tool" || fail "$tool is not installed in $install_dir"
+  reported=$(wine_run "$(windows_path "$install_dir/$tool")" --version | tr -d '\r')
+  [ "$reported" = "${tool%.exe} $version (ItemPlugin, Kestrelmar)" ] || fail "$tool --version says '$reported'"
+done
 product_installed "$code_a" || fail "the product $code_a is not registered"
 check_entries installed
+
+step "the installed DLL's DllGetClassObject through dbghelp, with only the symbols on the search path"
+mkdir -p "$work/symbols"
+(cd "$work/symbols" && cmake -E tar xf "$symbols_zip")
+symbol_folder=$(find "$work/symbols/ItemPlugin.pdb" -mindepth 1 -maxdepth 1 -type d)
+[ -n "$symbol_folder" ] || fail "no ItemPlugin.pdb/<GUID><age> folder in $symbols_zip"
+# Wine's dbghelp does not walk a symbol store (Windows does through srv*), so the
+# search path is the store's folder for this GUID and age. The current folder
+# holds no PDB either.
+(cd "$work" && wine_run "$(windows_path "$bin/symbollookup.exe")" "$(windows_path "$symbol_folder")" \
+  "$installed_dll_windows" DllGetClassObject) | tr -d '\r' >"$work/symbol.out" || { cat "$work/symbol.out" >&2; fail "dbghelp did not resolve the export"; }
+cat "$work/symbol.out"
+expected_line=$(grep -n '^STDAPI DllGetClassObject(' "$root/module/DllExports.cpp" | cut -d: -f1)
+IFS=$'\t' read -r symbol_name symbol_file symbol_line <"$work/symbol.out"
+[ "$symbol_name" = DllGetClassObject ] || fail "dbghelp named the export '$symbol_name'"
+[[ "$symbol_file" == *'\ItemPlugin\src\module\DllExports.cpp' ]] || fail "dbghelp gave the file '$symbol_file'"
+[ "$symbol_line" = "$expected_line" ] || fail "dbghelp gave line $symbol_line, the definition is on line $expected_line"
 
 step "script client: CreateObject"
 cp "$root/tests/installer/probe.vbs" "$work/probe.vbs"
@@ -156,6 +185,13 @@ cat "$work/itemhost.out"
 grep -q '^Plug-in: *COM activation' "$work/itemhost.out" || fail "itemhost did not reach the plug-in through COM"
 grep -q 'Bracket.drw' "$work/itemhost.out" || fail "itemhost got no references for ${items[0]}"
 
+step "the installed itemhost --explain"
+rc=0
+wine_run "$(windows_path "$install_dir/itemhost.exe")" --explain "${items[0]}" 2>&1 | tr -d '\r' >"$work/explain.out" || rc=$?
+grep -E '^ *(cache file|CreateNavigator|GetReferences):' "$work/explain.out"
+[ "$rc" = 0 ] || { cat "$work/explain.out" >&2; fail "itemhost --explain: exit status $rc"; }
+grep -q '^ *CreateNavigator: 0x00000000' "$work/explain.out" || fail "itemhost --explain: no navigator for ${items[0]}"
+
 step "upgrade: msiexec /i $(basename "$next_package") /qn, over a stale class subkey"
 # Like DllRegisterServer's ForceRemove, the install deletes the class keys with
 # whatever an earlier registration left below them.
@@ -165,22 +201,34 @@ rc=$(msiexec_rc /i "$(windows_path "$next_package")" /qn)
 [ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "upgrade: msiexec exit code $rc"; }
 product_installed "$code_b" || fail "upgrade: the new product $code_b is not registered"
 product_installed "$code_a" && fail "upgrade: the old product $code_a is still registered"
-cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "upgrade: the DLL is missing at $installed_dll"
+cmp -s "$next_files/ItemPlugin.dll" "$installed_dll" || fail "upgrade: the DLL is missing at $installed_dll"
+cmp -s "$next_files/itemhost.exe" "$install_dir/itemhost.exe" || fail "upgrade: itemhost.exe was not replaced"
 check_entries upgraded
 
-step "a rebuild of the same version (another ProductCode) replaces the installed one"
+step "a rebuild of the same version (another ProductCode), ADDLOCAL=ItemPlugin: replaces the installed one, without the tools"
 rebuilt="$work/ItemPlugin-rebuilt-x64.msi"
 cp "$next_package" "$rebuilt"
 new_guid() { printf '{%s}' "$(tr a-z A-Z </proc/sys/kernel/random/uuid)"; }
 code_c=$(new_guid)
 msibuild "$rebuilt" -q "UPDATE \`Property\` SET \`Value\` = '$code_c' WHERE \`Property\` = 'ProductCode'" \
   -s ItemPlugin Kestrelmar 'x64;1033' "$(new_guid)" || fail "cannot make the rebuilt package"
-rc=$(msiexec_rc /i "$(windows_path "$rebuilt")" /qn)
+rc=$(msiexec_rc /i "$(windows_path "$rebuilt")" ADDLOCAL=ItemPlugin /qn)
 [ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "rebuild: msiexec exit code $rc"; }
 product_installed "$code_c" || fail "rebuild: the rebuilt product $code_c is not registered"
 product_installed "$code_b" && fail "rebuild: the product $code_b is still registered beside it"
-cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "rebuild: the DLL is missing at $installed_dll"
+cmp -s "$next_files/ItemPlugin.dll" "$installed_dll" || fail "rebuild: the DLL is missing at $installed_dll"
+for tool in "${tools[@]}"; do [ -e "$install_dir/$tool" ] && fail "rebuild: $tool is installed without its feature"; done
 check_entries rebuilt
+
+step "the tools feature on its own: ADDLOCAL=DiagnosisTools, then REMOVE=DiagnosisTools"
+rc=$(msiexec_rc /i "$(windows_path "$rebuilt")" ADDLOCAL=DiagnosisTools /qn)
+[ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "ADDLOCAL=DiagnosisTools: msiexec exit code $rc"; }
+for tool in "${tools[@]}"; do [ -e "$install_dir/$tool" ] || fail "ADDLOCAL=DiagnosisTools: $tool is missing"; done
+rc=$(msiexec_rc /i "$(windows_path "$rebuilt")" REMOVE=DiagnosisTools /qn)
+[ "$rc" = 0 ] || { cat "$work/msiexec.out" >&2; fail "REMOVE=DiagnosisTools: msiexec exit code $rc"; }
+for tool in "${tools[@]}"; do [ -e "$install_dir/$tool" ] && fail "REMOVE=DiagnosisTools: $tool is still there"; done
+cmp -s "$next_files/ItemPlugin.dll" "$installed_dll" || fail "REMOVE=DiagnosisTools: the DLL went with the tools"
+check_entries tools-removed
 
 step "downgrade: msiexec /i $(basename "$package") /qn is refused"
 rc=$(msiexec_rc /i "$(windows_path "$package")" /qn)
@@ -188,7 +236,7 @@ rc=$(msiexec_rc /i "$(windows_path "$package")" /qn)
 echo "   msiexec exit code $rc (low 8 bits)"
 product_installed "$code_a" && fail "downgrade: the older product $code_a got installed"
 product_installed "$code_c" || fail "downgrade: the installed product $code_c is gone"
-cmp -s "$bin/ItemPlugin.dll" "$installed_dll" || fail "downgrade: the DLL is missing at $installed_dll"
+cmp -s "$next_files/ItemPlugin.dll" "$installed_dll" || fail "downgrade: the DLL is missing at $installed_dll"
 check_entries downgrade-refused
 
 step "msiexec /x $code_c /qn"

@@ -88,9 +88,31 @@ grep -qxF "$upgrade_code	$version			2		WIX_DOWNGRADE_DETECTED" "$work/upgrade" |
   problem "no upgrade row detecting newer versions"
 table LaunchCondition | grep -q '^NOT WIX_DOWNGRADE_DETECTED	' || problem "a newer version does not stop the install"
 
-# The DLL: 64-bit component, under ProgramFiles64Folder\ItemPlugin, with its file version.
-table File | awk -F'\t' '$1 == "ItemPlugin.dll" && $3 == "ItemPlugin.dll" && $5 ~ /^[0-9]+\.[0-9]+\.[0-9]+\.[0-9]+$/ { ok = 1 } END { exit !ok }' ||
-  problem "the File row of ItemPlugin.dll lacks its version"
+# The DLL and the tools: 64-bit components, under ProgramFiles64Folder\ItemPlugin,
+# each with the build's file version (the package's version and .0).
+file_version=$(awk -F. '{ printf "%d.%d.%d.0", $1, $2, ($3 == "" ? 0 : $3) }' <<<"$version")
+for file in ItemPlugin.dll itemhost.exe itemcache.exe; do
+  table File | awk -F'\t' -v f="$file" -v v="$file_version" '$1 == f && $3 == f && $5 == v { ok = 1 } END { exit !ok }' ||
+    problem "the File row of $file lacks the version $file_version"
+done
+# The tools are their own feature, installed by default (level 1), no registry rows.
+for component in ItemHostExe:itemhost.exe ItemCacheExe:itemcache.exe; do
+  table Component | awk -F'\t' -v c="${component%%:*}" -v k="${component#*:}" \
+    '$1 == c && $3 == "ItemPluginFolder" && int($4 / 256) % 2 == 1 && $6 == k { ok = 1 } END { exit !ok }' ||
+    problem "${component%%:*} is not a 64-bit component of ItemPluginFolder keyed by ${component#*:}"
+  table FeatureComponents | grep -qxF "DiagnosisTools	${component%%:*}" || problem "${component%%:*} is not in the DiagnosisTools feature"
+done
+table Feature | awk -F'\t' '$1 == "DiagnosisTools" && $6 == 1 { ok = 1 } END { exit !ok }' ||
+  problem "the DiagnosisTools feature is not installed by default"
+table Registry | awk -F'\t' '$6 == "ItemHostExe" || $6 == "ItemCacheExe"' | grep -q . && problem "the tools have registry rows"
+
+# A silent upgrade never closes the host that has the DLL loaded, and never
+# restarts the machine: the Restart Manager shuts nothing down, and a file in
+# use is replaced at the next restart (exit code 3010). Wine's msiexec shows
+# none of this, so the properties are pinned here.
+[ "$(property MSIRESTARTMANAGERCONTROL)" = Disable ] || problem "MSIRESTARTMANAGERCONTROL is not Disable"
+[ "$(property REBOOT)" = ReallySuppress ] || problem "REBOOT is not ReallySuppress"
+[ -z "$(property MSIRMSHUTDOWN)" ] || problem "MSIRMSHUTDOWN is set: the Restart Manager would close applications"
 table Component | awk -F'\t' '$1 == "ItemPluginDll" && $3 == "ItemPluginFolder" && int($4 / 256) % 2 == 1 && $6 == "ItemPlugin.dll" { ok = 1 } END { exit !ok }' ||
   problem "ItemPluginDll is not a 64-bit component keyed by the DLL"
 table Directory | grep -qxF "ItemPluginFolder	ProgramFiles64Folder	ItemPlugin" ||

@@ -2,12 +2,14 @@
 // prefix's registry, and COM activation through that registration.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <set>
 #include <span>
 #include <tuple>
 
 #include "PlxHostInterfaces.h"
 #include "common/ComPtr.h"
+#include "common/ProductVersion.h"
 #include "common/UniqueResource.h"
 #include "module/RegistrationTable.h"
 #include "tests/module/PluginDll.h"
@@ -266,14 +268,63 @@ TEST_F(Registration, PathWithSingleQuoteReachesTheRegistryUnchanged) {
     for (const auto& c : kClasses) ExpectClassRemoved(c);
 }
 
-TEST_F(Registration, VersionResourceAnnouncesSelfRegistration) {
-    const DWORD size = GetFileVersionInfoSizeW(PluginDll::Path().c_str(), nullptr);
-    ASSERT_NE(size, 0u);
-    std::vector<BYTE> info(size);
-    ASSERT_TRUE(GetFileVersionInfoW(PluginDll::Path().c_str(), 0, size, info.data()));
-    void* value = nullptr;
-    UINT length = 0;
-    EXPECT_TRUE(VerQueryValueW(info.data(), L"\\StringFileInfo\\040904B0\\OLESelfRegister", &value, &length));
+std::wstring Widen(const char* text) { return std::wstring(text, text + std::strlen(text)); }
+
+// Every binary the package ships carries the build's version and the maker's
+// name (the package's Manufacturer); the DLL announces self-registration with
+// the empty "OLESelfRegister" value, each tool has its application manifest.
+TEST_F(Registration, ShippedBinariesCarryTheBuildVersion) {
+    const std::wstring dll = PluginDll::Path();
+    const std::wstring folder = dll.substr(0, dll.rfind(L'\\') + 1);
+    const DWORD versionMs = MAKELONG(ITEMPLUGIN_VERSION_MINOR, ITEMPLUGIN_VERSION_MAJOR);
+    const DWORD versionLs = MAKELONG(0, ITEMPLUGIN_VERSION_BUILD);
+    for (const std::wstring name : {L"ItemPlugin.dll", L"itemhost.exe", L"itemcache.exe"}) {
+        SCOPED_TRACE(name);
+        const std::wstring path = folder + name;
+        const bool isDll = name == L"ItemPlugin.dll";
+        const DWORD size = GetFileVersionInfoSizeW(path.c_str(), nullptr);
+        ASSERT_NE(size, 0u);
+        std::vector<BYTE> info(size);
+        ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, info.data()));
+        VS_FIXEDFILEINFO* fixed = nullptr;
+        UINT length = 0;
+        ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+        EXPECT_EQ(fixed->dwFileVersionMS, versionMs);
+        EXPECT_EQ(fixed->dwFileVersionLS, versionLs);
+        EXPECT_EQ(fixed->dwProductVersionMS, versionMs);
+        EXPECT_EQ(fixed->dwProductVersionLS, versionLs);
+        EXPECT_EQ(fixed->dwFileType, isDll ? VFT_DLL : VFT_APP);
+
+        const auto text = [&](const wchar_t* key) -> std::wstring {
+            wchar_t* value = nullptr;
+            UINT chars = 0;
+            const std::wstring query = std::wstring(L"\\StringFileInfo\\040904B0\\") + key;
+            if (!VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &chars)) return L"<none>";
+            return std::wstring(value, wcsnlen(value, chars));
+        };
+        EXPECT_EQ(text(L"CompanyName"), L"Kestrelmar");
+        EXPECT_EQ(text(L"ProductName"), L"ItemPlugin");
+        EXPECT_EQ(text(L"ProductVersion"), Widen(ITEMPLUGIN_VERSION_TEXT));
+        EXPECT_EQ(text(L"FileVersion"), Widen(ITEMPLUGIN_FILE_VERSION_TEXT));
+        EXPECT_EQ(text(L"OriginalFilename"), name);
+        EXPECT_EQ(text(L"InternalName"), name.substr(0, name.rfind(L'.')));
+        EXPECT_NE(text(L"FileDescription").find(L"ItemPlugin"), std::wstring::npos);
+        EXPECT_NE(text(L"LegalCopyright").find(L"Kestrelmar"), std::wstring::npos);
+        EXPECT_EQ(text(L"OLESelfRegister"), isDll ? L"" : L"<none>");
+
+        if (isDll) continue;
+        const HMODULE image = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+        ASSERT_NE(image, nullptr);
+        const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));  // RT_MANIFEST
+        EXPECT_NE(found, nullptr);
+        if (found) {
+            const auto* bytes = static_cast<const char*>(LockResource(LoadResource(image, found)));
+            const std::string manifest(bytes, SizeofResource(image, found));
+            EXPECT_NE(manifest.find("level=\"asInvoker\""), std::string::npos);
+            EXPECT_NE(manifest.find("{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"), std::string::npos) << "Windows 10";
+        }
+        FreeLibrary(image);
+    }
 }
 
 DWORD RunRegsvr32(const std::wstring& options) {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ProductVersion.h"
 #include "common/UniqueResource.h"
 #include "tools/common/Print.h"
 #include "tools/itemcache/CacheInspection.h"
@@ -122,6 +123,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (PrintedProductVersion(argc, argv, L"itemcache")) return 0;
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         Print(kUsage, stderr);

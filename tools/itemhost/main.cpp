@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/CString.h"
+#include "common/ProductVersion.h"
 #include "common/UniqueResource.h"
 #include "plugin/ReferenceRecord.h"
 #include "tools/itemhost/Explain.h"
@@ -171,6 +172,7 @@ int Run(const Options& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    if (PrintedProductVersion(argc, argv, L"itemhost")) return 0;
     Options options;
     if (!ParseArguments(argc, argv, options)) {
         Print(kUsage, stderr);
