@@ -79,6 +79,7 @@ protected:
         HRESULT navigator = E_UNEXPECTED;
         HRESULT references = E_UNEXPECTED;
         LONG count = -1;
+        std::vector<std::wstring> names;  // as the host receives them
     };
     // What the plug-in answers, asked as the host asks.
     Answer AskPlugin(const std::wstring& path, bool hideType3 = false) {
@@ -91,6 +92,9 @@ protected:
         ReferenceRecord* records = nullptr;
         answer.count = 0;
         answer.references = navigator->GetReferences(0, &answer.count, &records);
+        for (LONG i = 0; records && i < answer.count; ++i) {
+            answer.names.emplace_back(records[i].name, SysStringLen(records[i].name));
+        }
         if (records) FreeReferenceRecords(records, answer.count);
         return answer;
     }
@@ -236,6 +240,27 @@ TEST_F(Explain, CreatesNothingWhereThePluginWould) {
     // registrations are read anew, not when the plug-in's view cache serves.
     for (const std::wstring& item : again.wouldCreate) EXPECT_EQ(item.rfind(L"HKCU\\", 0), 0u) << item;
     EXPECT_EQ(again.navigatorResult, ITEM_E_NOTFOUND);
+}
+
+// A stored text shows as the host receives it, whatever its byte count: an odd
+// count leaves a last code unit whose high byte is zero.
+TEST_F(Explain, StoredTextsShowAsTheHostReceivesThem) {
+    StoredRecord odd = Child(L"Odd", 1);
+    odd.nameBytes = 5;
+    Bytes stream = ChildrenStream({odd, Child(L"Even", 1)});
+    stream.erase(stream.begin() + 8 + 40 + 5);  // the high byte of the name's last unit
+    {
+        CacheWriter writer(CachePath());
+        writer.WriteItem(L"Odd.<item>", StoredRecord{});
+        writer.WriteStream(StoredChildrenKey(L"Odd.<item>"), stream);
+    }
+    const std::wstring path = ItemPath(L"Odd.<item>");
+    const Answer answer = AskPlugin(path);
+    ASSERT_EQ(answer.names, (std::vector<std::wstring>{L"Odd", L"Even"}));
+    const ItemExplanation e = ExplainItem(path);
+    ASSERT_EQ(e.children.size(), 2u);
+    EXPECT_EQ(e.children[0].name, answer.names[0]);
+    EXPECT_EQ(e.children[1].name, answer.names[1]);
 }
 
 // The JSON document keeps its shape on every road: each step is an object, or

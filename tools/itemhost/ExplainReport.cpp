@@ -177,7 +177,7 @@ std::wstring ExplanationText(const ItemExplanation& e) {
                        L" registration): " + Quoted(v.rootStored);
                 if (!v.rootExpanded.empty() && v.rootExpanded != v.rootStored) out += L" -> " + v.rootExpanded;
                 out += L"\n";
-                if (!v.rootExpanded.empty()) {
+                if (v.examined && !v.rootExpanded.empty()) {
                     out += L"        " + v.root.iniPath + (v.root.iniFound ? L"" : L" (missing)") + L": VaultID " +
                            IdentityLine(v.root.vaultId) + L", ViewID " + IdentityLine(v.root.viewId) + L"\n";
                 }
@@ -187,7 +187,9 @@ std::wstring ExplanationText(const ItemExplanation& e) {
         Line(out, L"view name:", e.viewFound ? Quoted(e.viewName)
                                              : std::wstring(L"none: no registered view of this vault; the cache "
                                                             L"folder name stays empty"));
-        Line(out, L"view cache:", std::wstring(e.viewCacheAgrees ? L"agrees" : L"DISAGREES") +
+        Line(out, L"view cache:", std::wstring(e.registrationsKept
+                                                   ? L"registrations kept from an earlier read (unchanged since)"
+                                                   : L"registrations read anew") +
                                       L" (in this process: registration reads " +
                                       std::to_wstring(e.viewCacheRegistrationReads) + L", desktop.ini reads " +
                                       std::to_wstring(e.viewCacheFolderReads) + L")");
@@ -279,7 +281,7 @@ std::wstring ExplanationJson(const ItemExplanation& e) {
                     .Field(L"stored", v.rootStored)
                     .Field(L"expanded", v.rootExpanded)
                     .End();
-                if (!v.rootExpanded.empty()) {
+                if (v.examined && !v.rootExpanded.empty()) {
                     Root(json, L"root", v.root);
                 } else {
                     json.Null(L"root");
@@ -287,12 +289,14 @@ std::wstring ExplanationJson(const ItemExplanation& e) {
             } else {
                 json.Null(L"shellRoot").Null(L"root");
             }
-            json.Field(L"listed", v.listed).Field(L"matches", v.matches).Field(L"taken", v.chosen);
+            json.Field(L"examined", v.examined).Field(L"listed", v.listed).Field(L"matches", v.matches);
+            json.Field(L"taken", v.chosen);
             json.Field(L"verdict", v.verdict).End();
         }
         json.End().Field(L"found", e.viewFound).Field(L"name", e.viewName);
         json.BeginObject(L"viewCache")
             .Field(L"agrees", e.viewCacheAgrees)
+            .Field(L"registrationsKept", e.registrationsKept)
             .Field(L"registrationReads", static_cast<long long>(e.viewCacheRegistrationReads))
             .Field(L"folderReads", static_cast<long long>(e.viewCacheFolderReads))
             .End()
