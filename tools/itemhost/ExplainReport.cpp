@@ -218,8 +218,9 @@ std::wstring ExplanationText(const ItemExplanation& e) {
                                                           : std::wstring(L"not obtained (read unguarded)"));
 
         out += L" 6. Keys (30 code units per storage name + \"F\", the last 1-30 name the stream + \"S\")\n";
+        const std::wstring unused = L"not used: the host asks for references only from a navigator it received";
         Line(out, L"item key:", KeyLine(e.itemKey));
-        Line(out, L"children key:", KeyLine(e.childrenKey));
+        Line(out, L"children key:", e.childrenRead.attempted ? KeyLine(e.childrenKey) : unused);
 
         out += L" 7. Reads\n";
         if (!e.cacheExists) {
@@ -330,7 +331,11 @@ std::wstring ExplanationJson(const ItemExplanation& e) {
         json.End();
         json.BeginObject(L"keys");
         Key(json, L"item", e.itemKey);
-        Key(json, L"children", e.childrenKey);
+        if (e.childrenRead.attempted) {
+            Key(json, L"children", e.childrenKey);
+        } else {
+            json.Null(L"children");
+        }
         json.End();
         json.BeginObject(L"reads");
         Read(json, L"item", e.itemRead);
