@@ -20,20 +20,6 @@ namespace {
 
 constexpr size_t kSmallestRecord = 4;     // a record whose version is below 1
 
-// A stored text as the host receives it: up to its first NUL code unit; an odd
-// byte count leaves a last code unit whose high byte is zero.
-std::wstring TextOf(std::span<const std::byte> text) {
-    std::wstring out;
-    for (size_t i = 0; i < text.size(); i += 2) {
-        const auto low = static_cast<unsigned char>(text[i]);
-        const auto high = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
-        const wchar_t c = static_cast<wchar_t>(low | (high << 8));
-        if (c == 0) break;
-        out += c;
-    }
-    return out;
-}
-
 RecordInfo DescribeRecord(RecordCursor& cursor) {
     RecordInfo info;
     info.offset = cursor.Offset();
@@ -53,8 +39,8 @@ RecordInfo DescribeRecord(RecordCursor& cursor) {
     info.linkType = view.linkType;
     info.timestamp = view.timestamp;
     info.timestampKind = view.timestampKind;
-    info.name = TextOf(view.name);
-    info.path = TextOf(view.path);
+    info.name = StoredText(view.name);
+    info.path = StoredText(view.path);
     info.bytes = cursor.Offset() - info.offset;
     if (FAILED(info.result)) {
         using record_detail::FitsField;
