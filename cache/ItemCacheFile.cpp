@@ -176,12 +176,26 @@ HRESULT CItemCacheFile::ReadRecordStream(ItemCacheLock& lock, const CString& key
     HRESULT hr = OpenRecordStream(lock, key, stream);
     // The plug-in reads no more of an item stream than one record can take.
     if (SUCCEEDED(hr)) hr = bytes.Read(stream.Get(), children ? static_cast<size_t>(fileBytes_) : kMaxRecordBytes);
-    if (RequestObserver* observer = Observer()) {
-        StoragePath split;
-        SplitKey(key, split);
-        observer->RecordStream(children, key, split.names, split.leafName, hr, bytes.Bytes());
-    }
+    TellRecordStream(children, key, hr, bytes.Bytes());
     return hr;
+}
+
+HRESULT CItemCacheFile::OpenChildStream(ItemCacheLock& lock, const CString& name, ComPtr<IStream>& stream) {
+    const HRESULT hr = OpenRecordStream(lock, ChildrenKey(name), stream);
+    if (FAILED(hr)) TellChildStream(name, hr, 0);
+    return hr;
+}
+
+void CItemCacheFile::TellRecordStream(bool children, const CString& key, HRESULT result, size_t bytes) const {
+    RequestObserver* observer = Observer();
+    if (!observer) return;
+    StoragePath split;
+    SplitKey(key, split);
+    observer->RecordStream(children, key, split.names, split.leafName, result, bytes);
+}
+
+void CItemCacheFile::TellChildStream(const CString& name, HRESULT result, size_t bytes) const {
+    if (Observer()) TellRecordStream(true, ChildrenKey(name), result, bytes);
 }
 
 HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item) {
@@ -210,8 +224,4 @@ HRESULT CItemCacheFile::ReadChildren(ItemCacheLock& lock, const CString& name,
 
 HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes) {
     return ReadRecordStream(lock, ChildrenKey(name), true, bytes);
-}
-
-HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks) {
-    return ReadRecordStream(lock, ChildrenKey(name), true, blocks);
 }

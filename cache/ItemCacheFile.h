@@ -48,7 +48,16 @@ public:
     HRESULT ReadChildren(ItemCacheLock& lock, const CString& name, std::vector<RefPtr<ChildWithLink>>& children);
     // The bytes of the item's children stream, for callers that parse it themselves.
     HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes);
-    HRESULT ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBlocks& blocks);
+    // Hands parse(StreamCursor&) the item's children stream, read piece by
+    // piece while it parses. The result of opening the stream, or parse's.
+    template <class Parse>
+    HRESULT ReadChildStream(ItemCacheLock& lock, const CString& name, Parse&& parse) {
+        ComPtr<IStream> stream;
+        if (const HRESULT hr = OpenChildStream(lock, name, stream); FAILED(hr)) return hr;
+        StreamCursor cursor(stream.Get(), static_cast<size_t>(fileBytes_));
+        TellChildStream(name, S_OK, cursor.Bytes());
+        return parse(cursor);
+    }
 
 private:
     // Forms path_; creates the cache's folders unless a request of this
@@ -58,6 +67,10 @@ private:
     HRESULT Create(std::optional<StorageChain>& chain);
     HRESULT CreateStorage(ComPtr<IStorage>& root);
     HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream);
+    HRESULT OpenChildStream(ItemCacheLock& lock, const CString& name, ComPtr<IStream>& stream);
+    // Tells the request's observer which stream was read, and how it went.
+    void TellRecordStream(bool children, const CString& key, HRESULT result, size_t bytes) const;
+    void TellChildStream(const CString& name, HRESULT result, size_t bytes) const;
     template <class Bytes>
     HRESULT ReadRecordStream(ItemCacheLock& lock, const CString& key, bool children, Bytes& bytes);
 

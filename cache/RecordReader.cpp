@@ -21,60 +21,26 @@ HRESULT StreamBytes::Read(IStream* stream, std::size_t limit) {
     return FAILED(hr) && size_ == 0 ? ITEM_E_CACHEREAD : S_OK;
 }
 
-HRESULT StreamBlocks::Read(IStream* stream, std::size_t limit) {
-    blocks_.clear();
-    bytes_ = 0;
+StreamCursor::StreamCursor(IStream* stream, std::size_t limit) : stream_(stream) {
     STATSTG stat{};
-    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return ITEM_E_CACHEREAD;
-    ULONGLONG left = std::min<ULONGLONG>(stat.cbSize.QuadPart, limit);
-    blocks_.reserve(static_cast<std::size_t>((left + kBlockBytes - 1) / kBlockBytes));
-    while (left > 0) {
-        const ULONG want = static_cast<ULONG>(std::min<ULONGLONG>(left, kBlockBytes));
-        Block block{std::make_unique_for_overwrite<std::byte[]>(want), 0};
-        ULONG got = 0;
-        const HRESULT hr = stream->Read(block.data.get(), want, &got);
-        block.size = std::min(got, want);
-        bytes_ += block.size;
-        if (block.size > 0) blocks_.push_back(std::move(block));
-        if (FAILED(hr) || got < want) break;  // what arrived is all there is
-        left -= want;
-    }
-    return S_OK;
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return;
+    bytes_ = left_ = static_cast<std::size_t>(std::min<ULONGLONG>(stat.cbSize.QuadPart, limit));
+    // A piece, and room to keep the start of a record cut at its end.
+    buffer_ = std::make_unique_for_overwrite<std::byte[]>(std::min(bytes_, kPieceBytes + kMaxRecordBytes));
 }
 
-void BlockCursor::Enter(std::size_t block) noexcept {
-    if (current_ < next_) blocks_[current_].data.reset();  // parsed past: its memory goes back at once
-    current_ = block;
-    next_ = block + 1;
-    piece_ = {blocks_[block].data.get(), blocks_[block].size};
-}
-
-void BlockCursor::Ensure(std::size_t size) {
-    if (inJoined_ && offset_ >= joinedTail_) {
-        // Past the earlier block's end: the rest of joined_ is the start of the current block.
-        offset_ -= joinedTail_;
-        piece_ = {blocks_[current_].data.get(), blocks_[current_].size};
-        inJoined_ = false;
-    }
-    const std::size_t have = piece_.size() - offset_;
-    // joined_ always holds all a record needs: blocks but the last are longer than any record.
-    if (have >= size || next_ == blocks_.size() || inJoined_) return;
-    if (have == 0) {
-        Enter(next_);
-        offset_ = 0;
-        return;
-    }
-    const std::span<const std::byte> tail = piece_.subspan(offset_);
-    const StreamBlocks::Block& following = blocks_[next_];
-    const std::size_t head = std::min(size, following.size);
-    joined_.resize(tail.size() + head);
-    std::memcpy(joined_.data(), tail.data(), tail.size());
-    std::memcpy(joined_.data() + tail.size(), following.data.get(), head);
-    joinedTail_ = tail.size();
-    Enter(next_);
-    piece_ = joined_;
-    offset_ = 0;
-    inJoined_ = true;
+void StreamCursor::Ensure(std::size_t size) {
+    if (end_ - begin_ >= size || left_ == 0) return;
+    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
+    end_ -= begin_;
+    begin_ = 0;
+    const std::size_t room = std::min(bytes_, kPieceBytes + kMaxRecordBytes) - end_;
+    const ULONG want = static_cast<ULONG>(std::min(left_, room));
+    ULONG got = 0;
+    const HRESULT hr = stream_->Read(buffer_.get() + end_, want, &got);
+    end_ += std::min(got, want);
+    left_ -= want;
+    if (FAILED(hr) || got < want) left_ = 0;  // what arrived is all there is
 }
 
 std::size_t StoredTextLength(std::span<const std::byte> text) noexcept {

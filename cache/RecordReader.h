@@ -77,59 +77,39 @@ private:
     std::size_t offset_ = 0;
 };
 
-// The bytes of one record stream read in blocks, for a reader that goes through
-// them once: a BlockCursor frees each block once it has moved past it, so a
-// long list never needs its whole stream and everything built from it at once.
-class StreamBlocks {
+// A read position in a stream read piece by piece into one buffer: the bytes
+// already parsed make room for the next piece, so a long children list never
+// needs its whole stream in memory beside what is built from it. Spans it
+// hands out stay valid until the next Ensure.
+class StreamCursor : public CursorValues<StreamCursor> {
 public:
-    static constexpr std::size_t kBlockBytes = 64 * 1024;
+    static constexpr std::size_t kPieceBytes = 64 * 1024;
 
-    // Reads as StreamBytes::Read does, in blocks of kBlockBytes; only the last
-    // block can be shorter.
-    HRESULT Read(IStream* stream, std::size_t limit);
-    std::size_t Bytes() const noexcept { return bytes_; }
-
-private:
-    friend class BlockCursor;
-    struct Block {
-        std::unique_ptr<std::byte[]> data;
-        std::size_t size = 0;
-    };
-    std::vector<Block> blocks_;
-    std::size_t bytes_ = 0;
-};
-
-// A read position that consumes a StreamBlocks. Spans it hands out stay valid
-// until the next Ensure.
-class BlockCursor : public CursorValues<BlockCursor> {
-public:
-    explicit BlockCursor(StreamBlocks& blocks) noexcept : blocks_(blocks.blocks_), bytes_(blocks.bytes_) {}
+    // Reads from the stream's current position: as many bytes as its stated
+    // size, never more than limit (see StreamBytes::Read). A failed Stat reads
+    // nothing, and parsing then meets the end at once.
+    StreamCursor(IStream* stream, std::size_t limit);
+    StreamCursor(const StreamCursor&) = delete;
+    StreamCursor& operator=(const StreamCursor&) = delete;
 
     // Makes the next size bytes (at most kMaxRecordBytes, or all that are
-    // left) lie in one piece. Only a record that straddles two blocks is
-    // copied, into a small buffer of the cursor's own.
+    // left) lie in the buffer, reading the next piece when they do not.
     void Ensure(std::size_t size);
     bool Take(std::size_t size, std::span<const std::byte>& out) noexcept {
-        if (size > piece_.size() - offset_) return false;
-        out = piece_.subspan(offset_, size);
-        offset_ += size;
+        if (size > end_ - begin_) return false;
+        out = {buffer_.get() + begin_, size};
+        begin_ += size;
         return true;
     }
+    // The bytes the stream is read for.
     std::size_t Bytes() const noexcept { return bytes_; }
 
 private:
-    void Enter(std::size_t block) noexcept;
-
-    std::vector<StreamBlocks::Block>& blocks_;
-    std::size_t bytes_;
-    std::size_t next_ = 0;      // the first block not yet entered
-    std::size_t current_ = 0;   // the block piece_ lies in, once one was entered
-    std::span<const std::byte> piece_;
-    std::size_t offset_ = 0;
-    // A straddling record: the end of one block, then the start of the next.
-    std::vector<std::byte> joined_;
-    std::size_t joinedTail_ = 0;  // how much of joined_ is the earlier block's end
-    bool inJoined_ = false;
+    IStream* stream_;
+    std::size_t bytes_ = 0;
+    std::size_t left_ = 0;  // not read yet
+    std::unique_ptr<std::byte[]> buffer_;
+    std::size_t begin_ = 0, end_ = 0;
 };
 
 // One stored record as it lies in the stream's bytes: the numbers by value, the

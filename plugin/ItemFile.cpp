@@ -92,19 +92,22 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
     RETURN_IF_FAILED(FindVault(itemPath, vaultId));
     RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
 
-    // Read in blocks under the lock; the records are built after it is given back.
-    StreamBlocks stream;
-    HRESULT hr;
-    {
-        ItemCacheLock lock(file, kCacheOpenMode);
-        hr = file->ReadChildBytes(lock, ItemName(itemPath), stream);
-    }
-    // An unreadable list is no error for the host: it simply has no references.
-    if (FAILED(hr)) return S_OK;
+    // The list is read piece by piece under the lock and each record built as
+    // it is parsed, so the stream is never held whole beside its records.
     ReferenceFilter filter;
     filter.dropType3 = dropType3_.load();
-    hr = BuildReferenceRecords(stream, filter, records, count);
-    return hr == ITEM_E_CACHEREAD ? S_OK : hr;
+    HRESULT built = S_OK;
+    {
+        ItemCacheLock lock(file, kCacheOpenMode);
+        // An unreadable list is no error for the host: it simply has no references.
+        if (FAILED(file->ReadChildStream(lock, ItemName(itemPath), [&](StreamCursor& list) {
+                built = BuildReferenceRecords(list, filter, records, count);
+                return S_OK;
+            }))) {
+            return S_OK;
+        }
+    }
+    return built == ITEM_E_CACHEREAD ? S_OK : built;
 }
 CATCH_RETURN()
 

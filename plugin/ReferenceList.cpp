@@ -113,8 +113,7 @@ HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, Referen
     return Build(cursor, filter, records, count);
 }
 
-HRESULT BuildReferenceRecords(StreamBlocks& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
+HRESULT BuildReferenceRecords(StreamCursor& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
                               LONG* count) {
-    BlockCursor cursor(childrenStream);
-    return Build(cursor, filter, records, count);
+    return Build(childrenStream, filter, records, count);
 }

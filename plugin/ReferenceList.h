@@ -16,6 +16,6 @@ struct ReferenceFilter {
 // change only on success.
 HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, ReferenceFilter filter,
                               ReferenceRecord** records, LONG* count);
-// The same from a stream read in blocks, freeing each block once it is parsed.
-HRESULT BuildReferenceRecords(StreamBlocks& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
+// The same from a stream read piece by piece as it is parsed.
+HRESULT BuildReferenceRecords(StreamCursor& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
                               LONG* count);
