@@ -335,7 +335,7 @@ std::string Cell(const Stats& s) { return Micro(s.median) + " / " + Micro(s.min)
 
 std::string Ratio(double value, double floor) {
     char text[32];
-    snprintf(text, sizeof text, "%.1f x", floor > 0 ? value / floor : 0.0);
+    snprintf(text, sizeof text, "%.2f x", floor > 0 ? value / floor : 0.0);
     return text;
 }
 
