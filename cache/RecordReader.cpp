@@ -65,13 +65,6 @@ void CopyStoredText(std::span<const std::byte> text, wchar_t* out, std::size_t l
     }
 }
 
-HRESULT ReadRecord(IStream* stream, ItemObject& item) {
-    StreamBytes bytes;
-    if (FAILED(bytes.Read(stream, kMaxRecordBytes))) return ITEM_E_CACHEREAD;
-    RecordCursor cursor(bytes.View());
-    return ParseRecord(cursor, item);
-}
-
 HRESULT ReadChildList(IStream* stream, std::size_t limit, std::vector<RefPtr<ChildWithLink>>& children) {
     StreamBytes bytes;
     if (FAILED(bytes.Read(stream, limit))) return ITEM_E_CACHEREAD;

@@ -216,10 +216,6 @@ inline std::wstring StoredText(std::span<const std::byte> text) {
     return out;
 }
 
-// Reads one item record into item. S_OK, or 0x80040228 when the stream ends
-// early, a read fails or a text's byte count does not fit its field.
-HRESULT ReadRecord(IStream* stream, ItemObject& item);
-
 // Reads a children stream of at most limit bytes, appending each child in
 // stored order. On failure the children before the failing record stay.
 HRESULT ReadChildList(IStream* stream, std::size_t limit, std::vector<RefPtr<ChildWithLink>>& children);

@@ -18,18 +18,16 @@ public:
     RegistryWatch& operator=(const RegistryWatch&) = delete;
 
     // Arms the watch on root\path (and its subtree when asked). A missing key
-    // counts as armed: Changed() then asks whether it exists yet. False when
-    // nothing could be armed; Changed() is then always true.
+    // counts as armed: AnyChanged then asks whether it exists yet. False when
+    // nothing could be armed; AnyChanged then always answers true.
     bool Arm(HKEY root, const wchar_t* path, bool subtree) noexcept;
 
-    // True when the key may have changed since Arm: the notification fired,
-    // the watched key itself was deleted (which no notification reports), or
-    // the key that was missing exists now. Safe to call from several threads.
-    bool Changed() const noexcept { return AnyChanged({this}); }
-
-    // The same for several watches, with one wait for all their notifications.
+    // True when any watched key may have changed since Arm: a notification
+    // fired, a watched key itself was deleted (which no notification reports),
+    // or a key that was missing exists now. One wait covers every notification.
     // checkKeys false leaves out the question whether a watched key was
-    // deleted or a missing one created, for keys that are never deleted.
+    // deleted or a missing one created, for keys that are never deleted. Safe
+    // to call from several threads.
     static bool AnyChanged(std::initializer_list<const RegistryWatch*> watches, bool checkKeys = true) noexcept;
 
 private:
