@@ -14,6 +14,7 @@
 //
 // Runs on the build machine: standard library only.
 #include "RegistrationTable.h"
+#include "common/Utf8.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,32 +33,6 @@ struct WixRow {
     std::string value;
     bool literal = false;  // value is a formatted reference, not text
 };
-
-std::string Utf8(const wchar_t* text) {
-    std::string out;
-    for (; *text; ++text) {
-        auto c = static_cast<unsigned long>(*text);
-        if (c >= 0xD800 && c <= 0xDBFF && text[1] >= 0xDC00 && text[1] <= 0xDFFF) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<unsigned long>(*++text) - 0xDC00);
-        }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
-    }
-    return out;
-}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });

@@ -9,10 +9,11 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/Utf8.h"
+
 using Json = nlohmann::ordered_json;
 
 // UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
-std::string Utf8(const std::wstring& text);
 // A finite number as itself, NaN and the infinities as null.
 Json Number(double value);
 // {"<codeMember>": "0x80040213", "meaning": "the item is not in the cache"}
