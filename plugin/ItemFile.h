@@ -30,7 +30,6 @@ public:
     double Timestamp() const noexcept { return timestamp_; }
     std::int32_t TimestampKind() const noexcept { return timestampKind_; }
 
-
     // IPlxFileNavigator
     STDMETHODIMP GetReferences(LONG reserved, LONG* count, ReferenceRecord** records) noexcept override;
     STDMETHODIMP Unused04() noexcept override { return S_OK; }
