@@ -136,7 +136,8 @@ inline void SetVersion(ItemObject&, std::int32_t) noexcept {}
 inline void SetVersion(RecordView& record, std::int32_t version) noexcept { record.recordVersion = version; }
 template <std::size_t N>
 void SetText(wchar_t (&field)[N], std::span<const std::byte> text) noexcept {
-    std::memcpy(field, text.data(), text.size());
+    // An empty text may have no bytes behind it at all (a null data pointer).
+    if (!text.empty()) std::memcpy(field, text.data(), text.size());
 }
 inline void SetText(std::span<const std::byte>& field, std::span<const std::byte> text) noexcept { field = text; }
 
