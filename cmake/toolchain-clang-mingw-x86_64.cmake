@@ -1,6 +1,6 @@
 # Cross-builds the plug-in for Windows x64 with clang and lld against Debian's
-# mingw-w64 runtime (headers, CRT, libstdc++ of the posix thread model), as a
-# second compiler beside gcc. windres and widl come from mingw-w64.
+# mingw-w64 runtime (headers, CRT, libstdc++ of the win32 thread model, so that
+# no winpthreads is linked), as a second compiler beside gcc. windres and widl come from mingw-w64.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 
@@ -27,11 +27,8 @@ if(NOT sysroot_result EQUAL 0)
 endif()
 set(CMAKE_SYSROOT ${ITEMPLUGIN_CLANG_SYSROOT})
 
-# -pthread links winpthreads, which libstdc++ of the posix thread model needs.
-set(CMAKE_C_FLAGS_INIT   "-pthread")
-set(CMAKE_CXX_FLAGS_INIT "-pthread")
 foreach(kind EXE SHARED MODULE)
-  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld -pthread")
+  set(CMAKE_${kind}_LINKER_FLAGS_INIT "-fuse-ld=lld")
 endforeach()
 
 set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_PREFIX})

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <optional>
-#include <thread>
 
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
@@ -11,6 +10,7 @@
 #include "common/UniqueResource.h"
 #include "tests/support/CacheFixture.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/TestThread.h"
 #include "tests/support/VaultFixture.h"
 
 namespace {
@@ -37,7 +37,7 @@ bool WaitEvent(const std::wstring& name, DWORD ms) {
 // caller's thread could take a mutex it owns again).
 bool CacheMutexIsHeld() {
     bool held = false;
-    std::thread([&held] {
+    TestThread([&held] {
         UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kItemCacheMutexName));
         if (!mutex) return;
         const DWORD wait = WaitForSingleObject(mutex.Get(), 0);
@@ -80,7 +80,7 @@ class CacheLock : public CacheFixture {
 protected:
     // Takes the lock on another thread and reads an item; done_ is set after.
     void StartReader() {
-        reader_ = std::thread([this] {
+        reader_ = TestThread([this] {
             RefPtr<CItemCacheFile> file(new CItemCacheFile(VaultId()));
             ItemCacheLock lock(file, 3);
             RefPtr<ItemObject> item;
@@ -100,7 +100,7 @@ protected:
         CacheFixture::TearDown();
     }
 
-    std::thread reader_;
+    TestThread reader_;
     std::atomic<bool> done_{false};
     std::atomic<HRESULT> readResult_{E_UNEXPECTED};
     const std::wstring held_ = EventName(L"held");

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 #include "cache/Lst.h"
@@ -10,6 +9,7 @@
 #include "cache/RefPtr.h"
 #include "common/CString.h"
 #include "tests/support/MallocSpy.h"
+#include "tests/support/TestThread.h"
 
 namespace {
 
@@ -57,7 +57,7 @@ TEST(RefPtr, VectorOfThreeDropsThreeReferences) {
 TEST(RefPtr, LastReferenceOnAnyThreadDestroysExactlyOnce) {
     for (int round = 0; round < 50; ++round) {
         std::atomic<int> destroyed{0};
-        std::vector<std::thread> threads;
+        std::vector<TestThread> threads;
         {
             RefPtr<Counted> shared(new Counted(destroyed));
             for (int t = 0; t < 4; ++t) {

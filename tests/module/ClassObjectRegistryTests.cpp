@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 #include "common/ComPtr.h"
 #include "module/ClassObjectRegistry.h"
 #include "module/ComObject.h"
+#include "tests/support/TestThread.h"
 
 namespace {
 
@@ -60,7 +60,7 @@ protected:
 
 TEST_F(ClassObjectRegistryTest, ConcurrentRequestsShareOneClassObject) {
     std::vector<ComPtr<IClassFactory>> factories(8);
-    std::vector<std::thread> threads;
+    std::vector<TestThread> threads;
     for (auto& factory : factories) {
         threads.emplace_back([&] { EXPECT_EQ(registry_.GetClassObject(kTestClsid, IID_IClassFactory, factory.PutVoid()), S_OK); });
     }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 
 #include "common/ComPtr.h"
 #include "common/HostResults.h"
@@ -11,6 +10,7 @@
 #include "module/ComObject.h"
 #include "plugin/ItemFormat.h"
 #include "tests/support/CacheFixture.h"
+#include "tests/support/TestThread.h"
 #include "tests/support/VaultFixture.h"
 #include "tests/support/VtableCall.h"
 
@@ -197,7 +197,7 @@ TEST_F(Format, EachCallerGetsTheDateOfItsOwnNavigator) {
         for (int i = 0; i < kItems; ++i) StoreItem(L"I" + std::to_wstring(i) + L".<item>", 40000.0 + i * 2, 1, writer);
     }
     std::atomic<int> wrong{0};
-    std::vector<std::thread> threads;
+    std::vector<TestThread> threads;
     for (int t = 0; t < kItems; ++t) {
         threads.emplace_back([&, t] {
             CoInitializeEx(nullptr, COINIT_MULTITHREADED);

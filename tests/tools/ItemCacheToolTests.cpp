@@ -9,7 +9,6 @@
 #include <iterator>
 #include <limits>
 #include <set>
-#include <thread>
 
 #include "cache/CacheFileReader.h"
 #include "cache/CacheMutex.h"
@@ -21,6 +20,7 @@
 #include "settings/AppKey.h"
 #include "tests/support/CacheFixture.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestThread.h"
 #include "tests/support/VaultFixture.h"
 #include "tools/cachewriter/CacheWriter.h"
 #include "tools/common/Json.h"
@@ -67,7 +67,7 @@ ToolRun RunTool(const std::wstring& arguments, DWORD timeoutMs = 60000) {
     }
     UniqueHandle process(info.hProcess), thread(info.hThread);
     writeEnd.Reset();
-    std::thread reader([&] {
+    TestThread reader([&] {
         char buffer[4096];
         DWORD got = 0;
         while (ReadFile(readEnd.Get(), buffer, sizeof(buffer), &got, nullptr) && got) run.output.append(buffer, got);
