@@ -42,10 +42,10 @@ bool FolderExists(const CString& folder) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-FolderSet& KnownFolders() {
-    static FolderSet folders;
-    return folders;
-}
+// Built when the module loads, without a guard of the thread runtime's.
+FolderSet g_knownFolders;
+
+constexpr DWORD kStorageMode = STGM_SHARE_EXCLUSIVE;
 
 }  // namespace
 
@@ -59,6 +59,8 @@ void CItemCacheFile::FormPath(bool fresh) {
     if (fresh) ForgetDataFolder();
     SettingsLight settings;
     const CString dataFolder = settings.GetPath(PathKind::AppDataDir);
+    // What one user found is no answer for another.
+    const bool shared = settings.UsesProcessCaches();
     // A relative path would put the cache wherever the host happens to run.
     if (dataFolder.empty()) return;
 
@@ -67,15 +69,16 @@ void CItemCacheFile::FormPath(bool fresh) {
     const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, viewName, vaultId_);
     if (RequestObserver* observer = Observer()) observer->CacheLocation(location);
     // A read-only request says what the plug-in would make, whatever this process found before.
-    if (fresh || ReadOnlyRequest() || !KnownFolders().Contains(location.viewFolder)) {
+    if (fresh || !shared || ReadOnlyRequest() || !g_knownFolders.Contains(location.viewFolder)) {
         if (ReadOnlyRequest()) {
             for (const CString* folder : {&location.itemsFolder, &location.viewFolder}) {
                 if (!FolderExists(*folder)) ShouldChange(*folder);
             }
         } else {
             CreateDirectoryW(location.itemsFolder.c_str(), nullptr);
-            if (CreateDirectoryW(location.viewFolder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) {
-                KnownFolders().Add(location.viewFolder);
+            if ((CreateDirectoryW(location.viewFolder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS) &&
+                shared) {
+                g_knownFolders.Add(location.viewFolder);
             }
         }
     }
@@ -92,27 +95,36 @@ HRESULT CItemCacheFile::OpenFile(std::optional<StorageChain>& chain) {
     existed_ = false;
     fileBytes_ = 0;
     RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) {
-        // Creating truncates: only a file that is surely not there may be
-        // created. Access denied or a network error says nothing of that.
-        const DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return ITEM_E_CACHEREAD;
-        return Create(chain);
-    }
-    existed_ = true;
-    fileBytes_ = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
-
     // A read-only request opens the file without write access (the cache
     // lock still keeps every other user out).
     const bool readOnly = ReadOnlyRequest();
-    ComPtr<IStorage> root;
-    RETURN_IF_FAILED(MapStorageResult(StgOpenStorageEx(path_.c_str(),
-                                                       (readOnly ? STGM_READ : STGM_READWRITE) | STGM_SHARE_EXCLUSIVE,
-                                                       STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage,
-                                                       root.PutVoid())));
-    chain.emplace(std::move(root), readOnly);
-    return S_OK;
+    // Opened first and created only where the open found nothing, never
+    // replacing a file: one that appears between the two (made by a writer the
+    // lock does not reach, in another session) is opened on the second round.
+    for (int round = 0; round < 2; ++round) {
+        ComPtr<IStorage> root;
+        const HRESULT opened =
+            StgOpenStorageEx(path_.c_str(), (readOnly ? STGM_READ : STGM_READWRITE) | kStorageMode, STGFMT_ANY, 0,
+                             nullptr, nullptr, IID_IStorage, root.PutVoid());
+        if (SUCCEEDED(opened)) {
+            existed_ = true;
+            fileBytes_ = FileBytes();
+            chain.emplace(std::move(root), readOnly);
+            return S_OK;
+        }
+        if (opened != STG_E_FILENOTFOUND && opened != STG_E_PATHNOTFOUND) return MapStorageResult(opened);
+        const HRESULT created = Create(chain);
+        if (created != STG_E_FILEALREADYEXISTS) return created;
+    }
+    return ITEM_E_CACHEREAD;
+}
+
+ULONGLONG CItemCacheFile::FileBytes() const noexcept {
+    // No stream holds more than the file it lies in; a file whose size cannot
+    // be had bounds nothing beyond what its streams say.
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) return ~0ULL;
+    return (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
 }
 
 void CItemCacheFile::Relocate() { FormPath(true); }
@@ -131,13 +143,16 @@ HRESULT CItemCacheFile::CreateStorage(ComPtr<IStorage>& root) {
     options.reserved = 0;
     options.ulSectorSize = 4096;
     options.pwcsTemplateFile = nullptr;
-    return StgCreateStorageEx(path_.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
+    // STGM_FAILIFTHERE: a file that is there is never replaced.
+    return StgCreateStorageEx(path_.c_str(), STGM_FAILIFTHERE | STGM_READWRITE | kStorageMode, STGFMT_DOCFILE, 0,
                               &options, nullptr, IID_IStorage, root.PutVoid());
 }
 
 HRESULT CItemCacheFile::Create(std::optional<StorageChain>& chain) {
     ComPtr<IStorage> root;
     const HRESULT hr = CreateStorage(root);
+    // Made by someone else since the open found nothing: the caller opens it.
+    if (hr == STG_E_FILEALREADYEXISTS) return hr;
     // A folder this process knew was there has gone: the caller looks
     // everything up afresh, outside the cache lock, and opens again.
     if (FAILED(hr) && !FolderExists(path_.substr(0, path_.find_last_of(L'\\')))) return kFolderGone;

@@ -7,6 +7,7 @@
 // change instead, and otherwise walks the same road.
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -61,31 +62,67 @@ struct RequestContext {
 };
 
 namespace request_detail {
-inline thread_local const RequestContext* current = nullptr;
+// The thread's context lives in a TLS slot that the process takes on its first
+// observed request (only the diagnosis tools make one); a module that never
+// observes takes none. Each module has its own slot; the plug-in's entry point
+// gives its slot back when it unloads.
+inline std::atomic<DWORD> slot{TLS_OUT_OF_INDEXES};
+
+inline const RequestContext* Current() noexcept {
+    const DWORD index = slot.load(std::memory_order_acquire);
+    if (index == TLS_OUT_OF_INDEXES) return nullptr;
+    // TlsGetValue clears the thread's last error, which callers may be about to read.
+    const DWORD error = GetLastError();
+    const auto* context = static_cast<const RequestContext*>(TlsGetValue(index));
+    SetLastError(error);
+    return context;
+}
+
+// The slot, taken when the process has none yet; TLS_OUT_OF_INDEXES when none can be had.
+inline DWORD TakeSlot() noexcept {
+    DWORD index = slot.load(std::memory_order_acquire);
+    if (index != TLS_OUT_OF_INDEXES) return index;
+    const DWORD taken = TlsAlloc();
+    if (taken == TLS_OUT_OF_INDEXES) return taken;
+    if (slot.compare_exchange_strong(index, taken, std::memory_order_acq_rel)) return taken;
+    TlsFree(taken);  // another thread took one first
+    return index;
+}
 }  // namespace request_detail
+
+// Gives the module's slot back: when the module unloads, after its last request.
+inline void ReleaseRequestSlot() noexcept {
+    const DWORD index = request_detail::slot.exchange(TLS_OUT_OF_INDEXES);
+    if (index != TLS_OUT_OF_INDEXES) TlsFree(index);
+}
 
 // The observer of the request running on this thread; null inside the host.
 inline RequestObserver* Observer() noexcept {
-    const RequestContext* context = request_detail::current;
+    const RequestContext* context = request_detail::Current();
     return context ? context->observer : nullptr;
 }
 // True when the request on this thread must change nothing.
 inline bool ReadOnlyRequest() noexcept {
-    const RequestContext* context = request_detail::current;
+    const RequestContext* context = request_detail::Current();
     return context && context->readOnly;
 }
 
-// Runs what follows on this thread under context, until it goes.
+// Runs what follows on this thread under context, until it goes. Without a
+// slot (the process has none left) the request runs unobserved.
 class ScopedRequest {
 public:
-    explicit ScopedRequest(const RequestContext& context) noexcept : previous_(request_detail::current) {
-        request_detail::current = &context;
+    explicit ScopedRequest(const RequestContext& context) noexcept
+        : index_(request_detail::TakeSlot()), previous_(request_detail::Current()) {
+        if (index_ != TLS_OUT_OF_INDEXES) TlsSetValue(index_, const_cast<RequestContext*>(&context));
     }
     ScopedRequest(const ScopedRequest&) = delete;
     ScopedRequest& operator=(const ScopedRequest&) = delete;
-    ~ScopedRequest() { request_detail::current = previous_; }
+    ~ScopedRequest() {
+        if (index_ != TLS_OUT_OF_INDEXES) TlsSetValue(index_, const_cast<RequestContext*>(previous_));
+    }
 
 private:
+    DWORD index_;
     const RequestContext* previous_;
 };
 

@@ -3,13 +3,18 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "common/RequestTrace.h"
 #include "module/ItemPluginModule.h"
 #include "module/ObjectMap.h"
+#include "module/RuntimeThreadStorage.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) noexcept {
     switch (reason) {
     case DLL_PROCESS_ATTACH:
         return g_moduleInitFailed ? FALSE : TRUE;
+    case DLL_THREAD_DETACH:
+        ReleaseRuntimeThreadStorage();
+        break;
     case DLL_PROCESS_DETACH:
         // When the process is ending (reserved is set), the DLLs behind the cached
         // class objects and type information may already be gone: releasing into
@@ -19,6 +24,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, void* reserved) noexcept
         // first, then the termination callbacks (cached type information).
         ClassObjects().Term();
         Module().Term();
+        ReleaseRequestSlot();
+        ReleaseAllRuntimeThreadStorage();
         break;
     default:
         break;

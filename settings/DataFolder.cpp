@@ -16,26 +16,21 @@ namespace {
 
 using SHGetSpecialFolderPathWFn = BOOL(WINAPI*)(HWND, LPWSTR, int, BOOL);
 
-// Loaded once and kept for the life of the process.
-std::atomic<HMODULE> g_shell32{nullptr};
+// The plug-in imports shell32, so it is loaded while the plug-in is: its entry
+// point is bound without a reference of our own, which nothing would give back.
 std::atomic<SHGetSpecialFolderPathWFn> g_getSpecialFolderPath{nullptr};
 
-SHGetSpecialFolderPathWFn SpecialFolderEntryPoint() {
-    if (auto fn = g_getSpecialFolderPath.load()) return fn;
-    HMODULE shell = g_shell32.load();
-    if (!shell) {
-        shell = LoadLibraryW(L"Shell32.dll");
-        if (!shell) return nullptr;
-        g_shell32.store(shell);
-    }
+SHGetSpecialFolderPathWFn SpecialFolderEntryPoint() noexcept {
+    if (auto fn = g_getSpecialFolderPath.load(std::memory_order_relaxed)) return fn;
+    const HMODULE shell = GetModuleHandleW(L"shell32.dll");
+    if (!shell) return nullptr;
     auto fn = reinterpret_cast<SHGetSpecialFolderPathWFn>(
         reinterpret_cast<void*>(GetProcAddress(shell, "SHGetSpecialFolderPathW")));
-    g_getSpecialFolderPath.store(fn);
+    g_getSpecialFolderPath.store(fn, std::memory_order_relaxed);
     return fn;
 }
 
 constexpr wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
-constexpr wchar_t kShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 constexpr wchar_t kProductFolder[] = L"\\KESTRELMAR";
 constexpr wchar_t kProductDataFolder[] = L"\\KESTRELMAR\\KESTRELMAR PDM\\";
 
@@ -61,17 +56,20 @@ bool FolderExists(const CString& folder) {
 // more than the rest of a request's settings together) and validated on each
 // use by one attribute query, which also makes it again when it has gone. The
 // fallbacks (roaming folder, APPDATA) are never kept: the local folder may be
-// there by the next request.
+// there by the next request. Only "User Shell Folders" is watched: it is what
+// the shell's answer depends on, while "Shell Folders" is a copy that the shell
+// itself rewrites as it answers. A thread acting for another user (shared
+// false) looks the folder up afresh and keeps nothing.
 class DataFolderCache {
 public:
-    CString Get() {
+    CString Get(bool shared) {
         std::shared_ptr<const Found> known;
-        {
+        if (shared) {
             SharedLock hold(lock_);
             known = found_;
         }
-        // The shell's own keys are not deleted: their notifications say enough.
-        if (known && !RegistryWatch::AnyChanged({&known->userShellFolders, &known->shellFolders}, false)) {
+        // The shell's own key is not deleted: its notifications say enough.
+        if (known && !RegistryWatch::AnyChanged({&known->userShellFolders}, false)) {
             const bool existed = FolderExists(known->folder);
             if (RequestObserver* observer = Observer()) {
                 observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
@@ -83,17 +81,17 @@ public:
         // Looked up outside the lock; the watches are armed first, so a change
         // during the lookup is seen next time.
         auto fresh = std::make_shared<Found>();
-        const bool armed = fresh->userShellFolders.Arm(HKEY_CURRENT_USER, kUserShellFolders, false) &&
-                           fresh->shellFolders.Arm(HKEY_CURRENT_USER, kShellFolders, false);
+        const bool armed = shared && fresh->userShellFolders.Arm(HKEY_CURRENT_USER, kUserShellFolders, false);
         DataFolderBase source = DataFolderBase::None;
         const bool found = FindDataFolder(fresh->folder, fresh->base, source);
         const bool existed = found && FolderExists(fresh->folder);
         if (RequestObserver* observer = Observer()) observer->DataFolder(source, fresh->base, fresh->folder, existed, false);
         if (!found) {
-            Forget();
+            if (shared) Forget();
             return {};
         }
         if (!existed) CreateDataFolder(fresh->base);
+        if (!shared) return fresh->folder;
         ExclusiveLock hold(lock_);
         found_ = armed && source == DataFolderBase::LocalAppData ? fresh : nullptr;
         return fresh->folder;
@@ -106,7 +104,6 @@ public:
 private:
     struct Found {
         RegistryWatch userShellFolders;
-        RegistryWatch shellFolders;
         CString base;
         CString folder;
     };
@@ -114,14 +111,12 @@ private:
     std::shared_ptr<const Found> found_;
 };
 
-DataFolderCache& ProcessDataFolder() {
-    static DataFolderCache cache;
-    return cache;
-}
+// Built when the module loads, without a guard of the thread runtime's.
+DataFolderCache g_processDataFolder;
 
 }  // namespace
 
-void ForgetDataFolder() noexcept { ProcessDataFolder().Forget(); }
+void ForgetDataFolder() noexcept { g_processDataFolder.Forget(); }
 
 bool GetSpecialFolder(int csidl, CString& out, bool create) {
     wchar_t buffer[MAX_PATH + 1] = {};
@@ -161,6 +156,6 @@ bool FindDataFolder(CString& folder, CString& base, DataFolderBase& source) {
 }  // namespace
 
 CString SettingsLight::GetAppDataDir() {
-    if (appDataDir_.empty()) appDataDir_ = ProcessDataFolder().Get();
+    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(UsesProcessCaches());
     return appDataDir_;
 }

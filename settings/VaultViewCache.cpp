@@ -4,6 +4,7 @@
 #include "common/Environment.h"
 #include "common/RequestTrace.h"
 #include "settings/AppKey.h"
+#include "settings/ThreadToken.h"
 
 namespace {
 
@@ -17,18 +18,29 @@ CString RootNow(const ViewRootRead& read) {
     return expanded;
 }
 
+// False when key was deleted after it was opened: what was read through it is
+// not what its path holds now, nor what a watch armed on that path guards.
+bool StillThere(const Registry* key) noexcept {
+    return !key || RegQueryInfoKeyW(key->Key(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr) != ERROR_KEY_DELETED;
+}
+
+// Built when the module loads, without a guard of the thread runtime's.
+VaultViewCache g_processVaultViews;
+
 }  // namespace
 
 bool VaultViewCache::FindVaultName(SettingsLight& settings, const GUID& vaultId, CString& name) {
     bool kept = false;
-    const auto registrations = CurrentRegistrations(settings, kept);
+    const bool shared = settings.UsesProcessCaches();
+    const auto registrations = CurrentRegistrations(settings, shared, kept);
     RequestObserver* observer = Observer();
     if (observer) observer->Registrations(registrations->met, kept);
     // Only the views up to the first match are looked at: the answer depends on nothing after it.
     for (const std::size_t index : registrations->views) {
         const RegisteredView& view = registrations->met[index];
         const CString root = RootNow(view.root);
-        const ViewIdentities ids = root.empty() ? ViewIdentities{} : identities_.Get(root);
+        const ViewIdentities ids = root.empty() ? ViewIdentities{} : identities_.Get(root, shared);
         const bool taken = ids.IsViewOf(vaultId);
         if (observer) observer->ViewExamined(index, root, ids, taken);
         if (taken) {
@@ -40,7 +52,11 @@ bool VaultViewCache::FindVaultName(SettingsLight& settings, const GUID& vaultId,
 }
 
 bool VaultViewCache::ReadIdentity(const CString& folder, ViewIdentity which, GUID& out) {
-    const ViewIdentities ids = identities_.Get(folder);
+    return ReadIdentity(folder, which, out, !ThreadImpersonates());
+}
+
+bool VaultViewCache::ReadIdentity(const CString& folder, ViewIdentity which, GUID& out, bool shared) {
+    const ViewIdentities ids = identities_.Get(folder, shared);
     const bool found = which == ViewIdentity::View ? ids.hasView : ids.hasVault;
     if (found) out = which == ViewIdentity::View ? ids.view : ids.vault;
     return found;
@@ -51,9 +67,9 @@ VaultViewCache::Reads VaultViewCache::ReadCounts() const noexcept {
 }
 
 std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::CurrentRegistrations(SettingsLight& settings,
-                                                                                         bool& kept) {
+                                                                                         bool shared, bool& kept) {
     std::shared_ptr<const Registrations> known;
-    {
+    if (shared) {
         SharedLock hold(lock_);
         known = registrations_;
     }
@@ -61,13 +77,16 @@ std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::CurrentRegi
     if (kept) return known;
 
     // Two threads may both read afresh; either answer is a fresh read.
-    auto fresh = ReadRegistrations(settings);
+    bool complete = false;
+    auto fresh = ReadRegistrations(settings, complete);
+    if (!shared) return fresh;
     ExclusiveLock hold(lock_);
-    registrations_ = fresh->armed ? fresh : nullptr;
+    registrations_ = fresh->armed && complete ? fresh : nullptr;
     return fresh;
 }
 
-std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistrations(SettingsLight& settings) {
+std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistrations(SettingsLight& settings,
+                                                                                      bool& complete) {
     ++registrationReads_;
     auto fresh = std::make_shared<Registrations>();
     // Created before the watch is armed, so that creating it is no change to see.
@@ -75,7 +94,8 @@ std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistr
     const bool machineArmed = fresh->machine.Arm(HKEY_LOCAL_MACHINE, kAppKeyPath, true);
     const bool userArmed = fresh->user.Arm(HKEY_CURRENT_USER, kAppKeyPath, true);
     fresh->armed = machineArmed && userArmed;
-    for (Registration& registration : settings.Registrations()) {
+    complete = true;
+    for (Registration& registration : settings.Registrations(&complete)) {
         RegisteredView view{std::move(registration), {}};
         if (view.registration.hasShellRoot) {
             view.root = settings.ReadViewRoot(view.registration.name.c_str());
@@ -84,10 +104,10 @@ std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistr
         }
         fresh->met.push_back(std::move(view));
     }
+    // The user key may have been deleted and made again between its open and
+    // the watch: the read then came from the deleted key.
+    complete = complete && StillThere(settings.OpenUserKey()) && StillThere(settings.OpenMachineKey());
     return fresh;
 }
 
-VaultViewCache& ProcessVaultViews() {
-    static VaultViewCache cache;
-    return cache;
-}
+VaultViewCache& ProcessVaultViews() noexcept { return g_processVaultViews; }

@@ -1,10 +1,14 @@
 #pragma once
-// Watches the COM task allocator through IMallocSpy: counts live blocks (so a
-// test can see that everything handed out was freed) and can make the n-th
-// allocation from now on fail.
+// Watches the COM task allocator through IMallocSpy: keeps the live blocks by
+// address (so a test can see that everything handed out was freed) and can make
+// the n-th allocation from now on fail. By address, because the allocator's own
+// "spied" flag is not to be trusted: Wine treats a block whose reallocation
+// failed as unspied, although it is still live. Run with OANOCACHE=1, or Wine's
+// BSTR cache makes no task allocation for most BSTRs.
 #include <objbase.h>
 
 #include <atomic>
+#include <set>
 
 class MallocSpy final : public IMallocSpy {
 public:
@@ -14,7 +18,7 @@ public:
     ~MallocSpy();
 
     bool Registered() const { return registered_; }
-    long LiveBlocks() const { return live_.load(); }
+    long LiveBlocks() const;
     long Allocations() const { return allocations_.load(); }
     // Allocation number n (1 = the next one) fails; 0 turns failing off.
     void FailAllocation(long n);
@@ -37,7 +41,11 @@ public:
 
 private:
     bool registered_ = false;
-    std::atomic<long> live_{0};
+    mutable SRWLOCK lock_ = SRWLOCK_INIT;
+    std::set<void*> live_;
+    // The block a reallocation started from and the size asked (between Pre and Post).
+    void* reallocating_ = nullptr;
+    SIZE_T reallocSize_ = 0;
     std::atomic<long> allocations_{0};
     std::atomic<long> failAt_{0};
 };
