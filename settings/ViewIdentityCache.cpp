@@ -2,6 +2,7 @@
 
 #include "common/CriticalSection.h"
 #include "common/RequestTrace.h"
+#include "common/UniqueResource.h"
 
 namespace {
 
@@ -11,28 +12,36 @@ constexpr size_t kMaxEntries = 4096;
 
 // FAT keeps write times to two seconds: a file written within that span before
 // it was read could be written again without its stamp changing.
-constexpr ULONGLONG kCoarsestWriteTime = 2 * 10'000'000ULL;  // in 100 ns units
+constexpr LONGLONG kCoarsestWriteTime = 2 * 10'000'000LL;  // in 100 ns units
 
-ULONGLONG Ticks(const FILETIME& time) noexcept {
-    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+LONGLONG Now() noexcept {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<LONGLONG>((static_cast<ULONGLONG>(now.dwHighDateTime) << 32) | now.dwLowDateTime);
+}
+
+// The profile functions answer a file they could not open (held by another
+// program without sharing, say) as if it held no such key. Whether it could be
+// opened is asked just before the read and, when a key was missing, just after
+// it, each time with an open closed at once (a handle kept across the read
+// would make another program's delete and rewrite of the file fail). True when
+// the file could be opened, or is surely not there.
+bool Openable(const CString& iniPath) noexcept {
+    UniqueFileHandle file(CreateFileW(iniPath.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return true;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 }  // namespace
 
-bool ViewIdentityCache::Stamp::operator==(const Stamp& other) const noexcept {
-    return size == other.size && Ticks(lastWrite) == Ticks(other.lastWrite) &&
-           Ticks(creation) == Ticks(other.creation);
-}
-
-ViewIdentities ViewIdentityCache::Get(const CString& folder) {
+ViewIdentities ViewIdentityCache::Get(const CString& folder, bool shared) {
     const CString iniPath = ViewIniPath(folder);
-    WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    const bool queried = GetFileAttributesExW(iniPath.c_str(), GetFileExInfoStandard, &attributes);
-    Stamp stamp;
-    if (queried) {
-        stamp.size = (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
-        stamp.lastWrite = attributes.ftLastWriteTime;
-        stamp.creation = attributes.ftCreationTime;
+    FileStamp stamp;
+    const bool stamped = QueryFileStamp(iniPath, stamp) == StampResult::Stamped;
+    if (stamped && shared) {
         SharedLock hold(lock_);
         const auto found = entries_.find(iniPath);
         if (found != entries_.end() && found->second.stamp == stamp) {
@@ -42,17 +51,21 @@ ViewIdentities ViewIdentityCache::Get(const CString& folder) {
         }
     }
 
-    FILETIME readAt{};
-    GetSystemTimeAsFileTime(&readAt);
+    const LONGLONG readAt = Now();
     ++reads_;
     Entry read;
     read.stamp = stamp;
+    bool complete = Openable(iniPath);
     read.ids = ReadViewIdentities(folder, &read.view, &read.vault);
-    if (RequestObserver* observer = Observer()) observer->DesktopIni(folder, iniPath, queried, read.view, read.vault, false);
+    // A key found was read from the file (each key is a read of its own); a
+    // missing one may be a failed open.
+    if (complete && (read.view.text.empty() || read.vault.text.empty())) complete = Openable(iniPath);
+    if (RequestObserver* observer = Observer()) observer->DesktopIni(folder, iniPath, stamped, read.view, read.vault, false);
+    if (!shared) return read.ids;
     const ViewIdentities ids = read.ids;
     // The stamp was taken before the read: a write in between changes it, so
     // the next use reads again rather than trust what may be the older text.
-    const bool settled = queried && Ticks(stamp.lastWrite) + kCoarsestWriteTime < Ticks(readAt);
+    const bool settled = stamped && complete && stamp.lastWrite + kCoarsestWriteTime < readAt;
     ExclusiveLock hold(lock_);
     if (!settled) {
         entries_.erase(iniPath);
