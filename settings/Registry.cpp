@@ -4,12 +4,12 @@
 
 #include "common/Environment.h"
 
-bool Registry::Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
+LSTATUS Registry::TryOpen(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
     Close();
     HKEY key = nullptr;
-    if (RegOpenKeyExW(parent, subkey, 0, access, &key) != ERROR_SUCCESS) return false;
-    key_.Reset(key);
-    return true;
+    const LSTATUS status = RegOpenKeyExW(parent, subkey, 0, access, &key);
+    if (status == ERROR_SUCCESS) key_.Reset(key);
+    return status;
 }
 
 bool Registry::Create(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {

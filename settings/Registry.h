@@ -12,7 +12,11 @@ public:
     Registry& operator=(const Registry&) = delete;
 
     // Closes the held key, then opens parent\subkey; never creates it.
-    bool Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
+    bool Open(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
+        return TryOpen(parent, subkey, access) == ERROR_SUCCESS;
+    }
+    // The same, answering the registry's status.
+    LSTATUS TryOpen(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
     // Creates or opens parent\subkey (non-volatile, default security).
     bool Create(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept;
     void Close() noexcept { key_.Reset(); }

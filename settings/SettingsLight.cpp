@@ -1,6 +1,7 @@
 #include "settings/SettingsLight.h"
 
 #include "settings/AppKey.h"
+#include "settings/ThreadToken.h"
 
 Registry* SettingsLight::MachineKey() noexcept {
     if (machineKey_.IsOpen()) return &machineKey_;
@@ -11,6 +12,11 @@ Registry* SettingsLight::UserKey() noexcept {
     if (userKey_.IsOpen()) return &userKey_;
     if (readOnly_) return userKey_.Open(HKEY_CURRENT_USER, kAppKeyPath, KEY_READ) ? &userKey_ : nullptr;
     return userKey_.Create(HKEY_CURRENT_USER, kAppKeyPath, KEY_READ | KEY_WRITE) ? &userKey_ : nullptr;
+}
+
+bool SettingsLight::UsesProcessCaches() noexcept {
+    if (caches_ == Caches::Unknown) caches_ = ThreadImpersonates() ? Caches::Own : Caches::Shared;
+    return caches_ == Caches::Shared;
 }
 
 bool SettingsLight::UserKeyWouldBeCreated() {

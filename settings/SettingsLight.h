@@ -53,6 +53,13 @@ public:
 
     // HKLM application key, read only, default registry view; null on failure.
     Registry* MachineKey() noexcept;
+    // The application keys as far as this object has opened them, else null.
+    const Registry* OpenMachineKey() const noexcept { return machineKey_.IsOpen() ? &machineKey_ : nullptr; }
+    const Registry* OpenUserKey() const noexcept { return userKey_.IsOpen() ? &userKey_ : nullptr; }
+    // False on a thread that acts for another user: the process's caches of
+    // registrations, identities and folders are then neither read nor filled.
+    // Asked once per object.
+    bool UsesProcessCaches() noexcept;
     // HKCU application key, created when missing, read and write; null on failure.
     // In a read-only request: opened for reading, never created.
     Registry* UserKey() noexcept;
@@ -68,8 +75,9 @@ public:
     CString GetViewRoot(const wchar_t* name);
     ViewRootRead ReadViewRoot(const wchar_t* name);
     // Every registration subkey, the machine's first, then the user's, each
-    // place in enumeration order.
-    std::vector<Registration> Registrations();
+    // place in enumeration order. complete, when given, is cleared when a key
+    // could not be opened or listed for another reason than being missing.
+    std::vector<Registration> Registrations(bool* complete = nullptr);
     // Names of the registrations that have a "ShellRoot": the machine's, then the user's.
     std::vector<CString> RegisteredViewNames();
     bool ListVaultViews(Lst<CString>& names);
@@ -86,6 +94,8 @@ private:
     Registry* MachineKeyInView(Registry& key, REGSAM viewFlag) noexcept;
 
     bool readOnly_ = false;
+    enum class Caches : unsigned char { Unknown, Shared, Own };
+    Caches caches_ = Caches::Unknown;
     Registry userKey_;
     Registry machineKey_;
     Registry machineKey32_;

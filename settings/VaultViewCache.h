@@ -6,7 +6,9 @@
 // when the registrations must be read again, and each desktop.ini the answer
 // depends on is validated by one attribute query. Nothing of the user's is held
 // open between requests. Safe for concurrent callers: registry and file system
-// calls run outside the lock, which only guards publishing their results.
+// calls run outside the lock, which only guards publishing their results. Only
+// a complete read is published, and a thread that acts for another user reads
+// everything afresh and publishes nothing.
 #include <windows.h>
 
 #include <atomic>
@@ -30,6 +32,7 @@ public:
     bool FindVaultName(SettingsLight& settings, const GUID& vaultId, CString& name);
     // What ReadViewIdentity(folder, which) answers now.
     bool ReadIdentity(const CString& folder, ViewIdentity which, GUID& out);
+    bool ReadIdentity(const CString& folder, ViewIdentity which, GUID& out, bool shared);
 
     // How often the registrations were read anew, and desktop.ini files read:
     // what a diagnosis (or a test) needs to see whether the cache served.
@@ -52,8 +55,10 @@ private:
         bool Current() const noexcept { return armed && !RegistryWatch::AnyChanged({&machine, &user}); }
     };
 
-    std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings, bool& kept);
-    std::shared_ptr<const Registrations> ReadRegistrations(SettingsLight& settings);
+    std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings, bool shared, bool& kept);
+    // complete: false when a read failed for another reason than a missing key,
+    // or a key read from was deleted before its watch was armed.
+    std::shared_ptr<const Registrations> ReadRegistrations(SettingsLight& settings, bool& complete);
 
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::shared_ptr<const Registrations> registrations_;
@@ -62,4 +67,4 @@ private:
 };
 
 // The one cache of the process, released when the module unloads.
-VaultViewCache& ProcessVaultViews();
+VaultViewCache& ProcessVaultViews() noexcept;

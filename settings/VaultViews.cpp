@@ -51,7 +51,10 @@ ViewRootRead SettingsLight::ReadViewRoot(const wchar_t* name) {
 
 CString SettingsLight::GetViewRoot(const wchar_t* name) { return ReadViewRoot(name).root; }
 
-std::vector<Registration> SettingsLight::Registrations() {
+std::vector<Registration> SettingsLight::Registrations(bool* complete) {
+    const auto incomplete = [complete] {
+        if (complete) *complete = false;
+    };
     struct Place {
         ViewPlace place;
         const wchar_t* subkey;
@@ -67,19 +70,26 @@ std::vector<Registration> SettingsLight::Registrations() {
         if (!parent) continue;  // a user key yet to be created holds no registrations
 
         Registry placeKey;
-        if (!placeKey.Open(parent->Key(), place.subkey, KEY_READ)) continue;
+        if (const LSTATUS opened = placeKey.TryOpen(parent->Key(), place.subkey, KEY_READ); opened != ERROR_SUCCESS) {
+            if (opened != ERROR_FILE_NOT_FOUND) incomplete();
+            continue;
+        }
 
         DWORD subkeys = 0;
         if (RegQueryInfoKeyW(placeKey.Key(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, nullptr, nullptr,
                              nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
+            incomplete();
             continue;
         }
 
         for (DWORD index = 0; index < subkeys; ++index) {
             wchar_t nameBuffer[kVaultNameBufferChars] = {};
             DWORD nameChars = kVaultNameBufferChars;
-            if (RegEnumKeyExW(placeKey.Key(), index, nameBuffer, &nameChars, nullptr, nullptr, nullptr, nullptr) !=
-                ERROR_SUCCESS) {
+            // A subkey deleted meanwhile ends the list early: a change its watch reports.
+            if (const LSTATUS listed = RegEnumKeyExW(placeKey.Key(), index, nameBuffer, &nameChars, nullptr, nullptr,
+                                                     nullptr, nullptr);
+                listed != ERROR_SUCCESS) {
+                if (listed != ERROR_NO_MORE_ITEMS) incomplete();
                 continue;
             }
             Registration entry{place.place, CString(nameBuffer, nameChars)};
