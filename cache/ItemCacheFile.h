@@ -30,8 +30,8 @@ public:
     const CString& Path() const noexcept { return path_; }
     const CString& Description() const noexcept { return description_; }
 
-    // Opens the file for direct read/write access, or creates it holding only
-    // its header stream; on success (and after a failure inside a new file)
+    // Opens the file for direct read/write access, or, where there is none,
+    // creates it holding only its header stream (never replacing one); on success (and after a failure inside a new file)
     // chain holds the open file. Called by the ItemCacheLock with its chain.
     // kFolderGone: the file could not be created because its folder has gone.
     HRESULT Open(std::int32_t mode, std::optional<StorageChain>& chain);
@@ -64,6 +64,7 @@ private:
     // process already found them (fresh: always, after a fresh data folder lookup).
     void FormPath(bool fresh);
     HRESULT OpenFile(std::optional<StorageChain>& chain);
+    ULONGLONG FileBytes() const noexcept;
     HRESULT Create(std::optional<StorageChain>& chain);
     HRESULT CreateStorage(ComPtr<IStorage>& root);
     HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream);

@@ -9,6 +9,7 @@
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
 #include "common/HostResults.h"
+#include "common/UniqueResource.h"
 #include "settings/SettingsLight.h"
 #include "tests/support/CacheFixture.h"
 #include "tests/support/VaultFixture.h"
@@ -327,6 +328,27 @@ TEST_F(ItemCache, CacheHeldOpenElsewhereReadsAsNotOpen) {
     EXPECT_EQ(file->ReadItem(lock, L"Bracket.<item>", item), E_FAIL);
     EXPECT_EQ(file->ReadChildren(lock, L"Bracket.<item>", children), E_FAIL);
     EXPECT_EQ(file->LookupItem(lock, L"Bracket.<item>", kind), ITEM_E_CACHEREAD);
+}
+
+// A backup or antivirus client holding the file without sharing: the open
+// fails, and nothing may take that for a missing file and make a new one.
+TEST_F(ItemCache, CacheHeldWithoutSharingIsNeitherReadNorReplaced) {
+    {
+        CacheWriter writer(CachePath());
+        writer.WriteItem(L"Bracket.<item>", StoredRecord{});
+    }
+    const Bytes stored = ReadFileBytes(CachePath());
+    {
+        UniqueFileHandle held(CreateFileW(CachePath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        RefPtr<ItemObject> item;
+        EXPECT_EQ(ReadItem(L"Bracket.<item>", item), E_FAIL);
+        std::int32_t kind = 0;
+        EXPECT_EQ(Lookup(L"Bracket.<item>", kind), ITEM_E_CACHEREAD);
+    }
+    EXPECT_EQ(ReadFileBytes(CachePath()), stored);
+    RefPtr<ItemObject> item;
+    EXPECT_EQ(ReadItem(L"Bracket.<item>", item), S_OK);
 }
 
 TEST_F(ItemCache, DamagedFilesAreReportedAndLeftAsTheyAre) {
