@@ -8,7 +8,8 @@
 
 namespace {
 
-constexpr DWORD kFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET;
+// Names, values and access: a key the user can no longer read answers otherwise.
+constexpr DWORD kFilter = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
 
 }  // namespace
 

@@ -21,8 +21,10 @@ CString SettingsLight::GetLanguage() {
         if (userSettings.ReadString(L"0", choice) && !EqualsIgnoreCase(choice, kPlaceholder)) return choice;
     }
 
+    // Read with read access, which every user has; the machine's values are
+    // written below only where this user may write them.
     Registry machine;
-    if (!machine.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ | KEY_WRITE)) return kFallbackLanguage;
+    if (!machine.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ)) return kFallbackLanguage;
     CString language;
     if (!machine.ReadString(L"DefaultLanguage", language)) return kFallbackLanguage;
     if (EqualsIgnoreCase(language, kPlaceholder)) language = kFallbackLanguage;
@@ -30,11 +32,15 @@ CString SettingsLight::GetLanguage() {
     if (haveUserSettings) {
         userSettings.WriteString(L"0", language);
         user->WriteString(L"Language", language);
-        machine.WriteString(L"DefaultLanguage", language);
+        Registry machineWrite;
+        if (machineWrite.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_SET_VALUE)) {
+            machineWrite.WriteString(L"DefaultLanguage", language);
+        }
         Registry machine32;
         CString existing;
-        if (machine32.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ | KEY_WRITE | KEY_WOW64_32KEY) &&
-            machine32.ReadString(L"DefaultLanguage", existing)) {
+        if (machine32.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_READ | KEY_WOW64_32KEY) &&
+            machine32.ReadString(L"DefaultLanguage", existing) &&
+            machine32.Open(HKEY_LOCAL_MACHINE, kAppKeyPath, KEY_SET_VALUE | KEY_WOW64_32KEY)) {
             machine32.WriteString(L"DefaultLanguage", language);
         }
     }

@@ -6,7 +6,6 @@
 #include <atomic>
 #include <cwctype>
 #include <filesystem>
-#include <thread>
 
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
@@ -18,6 +17,7 @@
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
+#include "tests/support/TestThread.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/VaultFixture.h"
 
@@ -181,7 +181,7 @@ TEST_F(VaultViewCacheTest, UnchangedConfigurationIsServedWithoutReadingAnything)
     // Hosts call on threads that come and go: the registry watch must outlive
     // the thread that armed it (on Windows, REG_NOTIFY_THREAD_AGNOSTIC).
     for (int i = 0; i < 10; ++i) {
-        std::thread([] { EXPECT_EQ(CachedVaultName(kVaultA), L"View99"); }).join();
+        TestThread([] { EXPECT_EQ(CachedVaultName(kVaultA), L"View99"); }).join();
     }
     const auto after = ProcessVaultViews().ReadCounts();
     EXPECT_EQ(after.registrations, before.registrations);
@@ -227,6 +227,95 @@ TEST_F(VaultViewCacheTest, DesktopIniRewrittenInPlaceWithTheSameSize) {
     ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &after));
     ASSERT_EQ(after.nFileSizeLow, before.nFileSizeLow) << "the test needs a rewrite of the same size";
     ExpectAnswers(L"<none>", L"Alpha", "rewritten in place an hour later");
+}
+
+// Copy and restore tools rewrite a file and give it its times back: size,
+// creation, access and write times all as before. Only the change time, which
+// moves with every write and every change of the other times, tells.
+TEST_F(VaultViewCacheTest, DesktopIniRewrittenWithTheSameSizeAndEveryTimeSetBack) {
+    const std::wstring root = temp_ / L"a";
+    const std::wstring ini = root + L"\\desktop.ini";
+    WriteDesktopIni(root, kVaultA, kView1);
+    DateFile(ini, 7200);
+    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
+    ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
+
+    WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
+    ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &before));
+    WriteDesktopIni(root, kVaultB, kView1);
+    {
+        UniqueFileHandle file(CreateFileW(ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                          nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(SetFileTime(file.Get(), &before.ftCreationTime, &before.ftLastAccessTime, &before.ftLastWriteTime));
+    }
+    ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &after));
+    ASSERT_EQ(after.nFileSizeLow, before.nFileSizeLow);
+    ASSERT_EQ(CompareFileTime(&after.ftLastWriteTime, &before.ftLastWriteTime), 0);
+    ASSERT_EQ(CompareFileTime(&after.ftCreationTime, &before.ftCreationTime), 0);
+
+    // Wine's profile functions (not Windows') trust the last ten files they
+    // read while their write time stays: a dozen others make them read this one.
+    for (int i = 0; i < 12; ++i) {
+        const std::wstring other = temp_ / (L"other" + std::to_wstring(i));
+        WriteDesktopIni(other, kVaultB, kView1);
+        GUID ignored{};
+        ReadViewIdentity(other + L"\\", ViewIdentity::Vault, ignored);
+    }
+    ExpectAnswers(L"<none>", L"Alpha", "rewritten with its times set back");
+}
+
+// Backup, antivirus and sync clients hold files open for a moment. The profile
+// functions answer a file they cannot open as one without the key: that answer
+// is no read of the file and must not outlive the moment.
+TEST_F(VaultViewCacheTest, DesktopIniHeldWithoutSharingIsReadAgainOnceReleased) {
+    const std::wstring root = temp_ / L"a";
+    const std::wstring ini = root + L"\\desktop.ini";
+    WriteDesktopIni(root, kVaultA, kView1);
+    DateFile(ini, 3600);
+    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
+    GUID vault{};
+    {
+        UniqueFileHandle held(CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(held);
+        EXPECT_EQ(CachedVaultName(kVaultA), L"<none>") << "the file cannot be read while it is held";
+        EXPECT_FALSE(ProcessVaultViews().ReadIdentity(root + L"\\", ViewIdentity::Vault, vault));
+    }
+    EXPECT_EQ(CachedVaultName(kVaultA), L"Alpha");
+    ASSERT_TRUE(ProcessVaultViews().ReadIdentity(root + L"\\", ViewIdentity::Vault, vault));
+    EXPECT_TRUE(IsEqualGUID(vault, GuidFromString(kVaultA)));
+    const auto settled = ProcessVaultViews().ReadCounts();
+    EXPECT_EQ(CachedVaultName(kVaultA), L"Alpha");
+    EXPECT_EQ(ProcessVaultViews().ReadCounts().folders, settled.folders) << "the completed read is kept";
+}
+
+// A service impersonating its callers reads each caller's registry and files:
+// a thread that holds another user's token neither uses nor fills the caches.
+TEST_F(VaultViewCacheTest, AThreadActingForAnotherUserReadsAfreshAndKeepsNothing) {
+    const std::wstring root = temp_ / L"a";
+    WriteDesktopIni(root, kVaultA, kView1);
+    DateFile(root + L"\\desktop.ini", 3600);
+    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
+    ASSERT_EQ(CachedVaultName(kVaultA), L"Alpha");
+    RegisterVaultView(RegistrationPlace::Machine, L"Beta", root.c_str());  // the kept registrations are stale now
+
+    const auto before = ProcessVaultViews().ReadCounts();
+    TestThread([&] {
+        ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(CachedVaultName(kVaultA), L"Alpha");
+        GUID vault{};
+        EXPECT_TRUE(ProcessVaultViews().ReadIdentity(root + L"\\", ViewIdentity::Vault, vault));
+        EXPECT_FALSE(SettingsLight().GetPath(PathKind::AppDataDir).empty());
+        RevertToSelf();
+    }).join();
+    const auto acting = ProcessVaultViews().ReadCounts();
+    EXPECT_EQ(acting.registrations, before.registrations + 3) << "read afresh on every request";
+    EXPECT_EQ(acting.folders, before.folders + 4);
+
+    EXPECT_EQ(CachedVaultName(kVaultA), L"Alpha");
+    const auto after = ProcessVaultViews().ReadCounts();
+    EXPECT_EQ(after.registrations, acting.registrations + 1) << "nothing the acting thread read was kept";
+    EXPECT_EQ(after.folders, acting.folders) << "the root's identities were kept before, by this user";
 }
 
 TEST_F(VaultViewCacheTest, ExpandableShellRootFollowsTheEnvironment) {
@@ -307,7 +396,7 @@ TEST_F(VaultViewCacheTest, ConcurrentRequestsWhileTheConfigurationChanges) {
 
     std::atomic<bool> stop{false};
     std::atomic<int> answers{0};
-    std::vector<std::thread> readers;
+    std::vector<TestThread> readers;
     for (int t = 0; t < 8; ++t) {
         readers.emplace_back([&] {
             while (!stop) {
