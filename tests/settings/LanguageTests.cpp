@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include <sddl.h>
+
 #include "common/UniqueResource.h"
 #include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
@@ -188,6 +190,35 @@ TEST_F(Language, WithoutTheUserApplicationKeyTheAnswerIsGB) {
     ASSERT_EQ(settings.UserKey(), nullptr);
     EXPECT_EQ(settings.GetLanguage(), L"GB");
     EXPECT_EQ(ReadAll(), before);
+}
+
+// A standard user may read the machine's default but not write it: the
+// default still answers, recorded as the user's choice, and the machine's
+// value stays as it is.
+TEST_F(Language, MachineDefaultThatTheUserCannotWriteStillAnswers) {
+    Store(kMachine, Sz(L"DE"));
+    UniqueHKey machine;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppKeyPath, 0, READ_CONTROL | WRITE_DAC, machine.Put()), ERROR_SUCCESS);
+    DWORD size = 0;
+    RegGetKeySecurity(machine.Get(), DACL_SECURITY_INFORMATION, nullptr, &size);
+    std::vector<BYTE> original(size);
+    ASSERT_EQ(RegGetKeySecurity(machine.Get(), DACL_SECURITY_INFORMATION, original.data(), &size), ERROR_SUCCESS);
+    PSECURITY_DESCRIPTOR readOnly = nullptr;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly,
+                                                                     nullptr));
+    ASSERT_EQ(RegSetKeySecurity(machine.Get(), DACL_SECURITY_INFORMATION, readOnly), ERROR_SUCCESS);
+    LocalFree(readOnly);
+
+    UniqueHKey writable;
+    const bool enforced =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kAppKeyPath, 0, KEY_SET_VALUE, writable.Put()) == ERROR_ACCESS_DENIED;
+    std::wstring language;
+    if (enforced) language = SettingsLight().GetLanguage();
+    ASSERT_EQ(RegSetKeySecurity(machine.Get(), DACL_SECURITY_INFORMATION, original.data()), ERROR_SUCCESS);
+    if (!enforced) GTEST_SKIP() << "the registry does not enforce the key's access list here";
+
+    EXPECT_EQ(language, L"DE");
+    EXPECT_EQ(ReadRaw(kUserChoice.root, kUserChoice.path, kUserChoice.name, kUserChoice.view), WrittenString(L"DE"));
 }
 
 }  // namespace
