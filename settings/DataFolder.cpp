@@ -62,7 +62,9 @@ bool FolderExists(const CString& folder) {
 // false) looks the folder up afresh and keeps nothing.
 class DataFolderCache {
 public:
-    CString Get(bool shared) {
+    // checked false: a kept folder is not asked whether it is still there, for
+    // a caller whose own use of it shows that (and which then forgets it).
+    CString Get(bool shared, bool checked) {
         std::shared_ptr<const Found> known;
         if (shared) {
             SharedLock hold(lock_);
@@ -70,10 +72,9 @@ public:
         }
         // The shell's own key is not deleted: its notifications say enough.
         if (known && !RegistryWatch::AnyChanged({&known->userShellFolders}, false)) {
-            const bool existed = FolderExists(known->folder);
-            if (RequestObserver* observer = Observer()) {
-                observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
-            }
+            RequestObserver* observer = Observer();
+            const bool existed = !checked && !observer ? true : FolderExists(known->folder);
+            if (observer) observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
             if (!existed) CreateDataFolder(known->base);
             return known->folder;
         }
@@ -156,6 +157,11 @@ bool FindDataFolder(CString& folder, CString& base, DataFolderBase& source) {
 }  // namespace
 
 CString SettingsLight::GetAppDataDir() {
-    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(UsesProcessCaches());
+    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(UsesProcessCaches(), true);
+    return appDataDir_;
+}
+
+CString SettingsLight::CacheDataFolder() {
+    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(UsesProcessCaches(), false);
     return appDataDir_;
 }

@@ -60,12 +60,18 @@ public:
     // registrations, identities and folders are then neither read nor filled.
     // Asked once per object.
     bool UsesProcessCaches() noexcept;
+    // For a caller that asked already.
+    void SetProcessCaches(bool shared) noexcept { caches_ = shared ? Caches::Shared : Caches::Own; }
     // HKCU application key, created when missing, read and write; null on failure.
     // In a read-only request: opened for reading, never created.
     Registry* UserKey() noexcept;
 
     // A folder (ending in a backslash), a file, or the empty string.
     CString GetPath(PathKind kind);
+    // GetPath(PathKind::AppDataDir) for the item cache, whose open finds out
+    // whether the folder has gone (and then looks everything up afresh): a
+    // kept answer is not checked on each use.
+    CString CacheDataFolder();
 
     // The language code of the product's resources.
     CString GetLanguage();

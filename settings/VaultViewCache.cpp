@@ -91,8 +91,8 @@ std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistr
     auto fresh = std::make_shared<Registrations>();
     // Created before the watch is armed, so that creating it is no change to see.
     settings.UserKey();
-    const bool machineArmed = fresh->machine.Arm(HKEY_LOCAL_MACHINE, kAppKeyPath, true);
-    const bool userArmed = fresh->user.Arm(HKEY_CURRENT_USER, kAppKeyPath, true);
+    const bool machineArmed = fresh->machine.ArmWithParent(HKEY_LOCAL_MACHINE, kAppKeyPath, true);
+    const bool userArmed = fresh->user.ArmWithParent(HKEY_CURRENT_USER, kAppKeyPath, true);
     fresh->armed = machineArmed && userArmed;
     complete = true;
     for (Registration& registration : settings.Registrations(&complete)) {
