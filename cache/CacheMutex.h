@@ -9,8 +9,11 @@ inline constexpr wchar_t kItemCacheMutexName[] = L"804BF230-0F69-4525-ADF3-E15F2
 
 class CacheMutex {
 public:
-    // Opens the mutex, or creates it open to every account, and waits for it up
-    // to timeoutMs. An abandoned mutex counts as acquired: its owner died.
+    // Waits for the mutex up to timeoutMs. The process opens it (or creates it
+    // open to every account) on its first use and keeps the handle until the
+    // module unloads: a named mutex holds nothing of the user's, and opening it
+    // for each request would cost as much as the wait. An abandoned mutex
+    // counts as acquired: its owner died.
     explicit CacheMutex(DWORD timeoutMs = INFINITE) noexcept;
     CacheMutex(const CacheMutex&) = delete;
     CacheMutex& operator=(const CacheMutex&) = delete;
@@ -23,8 +26,6 @@ public:
     DWORD WaitMs() const noexcept { return waitMs_; }
 
 private:
-    // Released before the handle is closed: members go in reverse order.
-    UniqueHandle mutex_;
     UniqueMutexOwnership held_;
     bool timedOut_ = false;
     DWORD waitMs_ = 0;

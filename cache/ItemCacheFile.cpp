@@ -54,11 +54,19 @@ CItemCacheFile::CItemCacheFile(const GUID& vaultId) : vaultId_(vaultId) {
     FormPath(false);
 }
 
+CItemCacheFile::CItemCacheFile(const GUID& vaultId, bool processCaches)
+    : vaultId_(vaultId), processCaches_(processCaches) {
+    description_ = kDescriptionText + std::to_wstring(kFormatVersion);
+    FormPath(false);
+}
+
 void CItemCacheFile::FormPath(bool fresh) {
     path_.clear();
     if (fresh) ForgetDataFolder();
     SettingsLight settings;
-    const CString dataFolder = settings.GetPath(PathKind::AppDataDir);
+    if (processCaches_) settings.SetProcessCaches(*processCaches_);
+    // A folder gone since it was found shows when the file cannot be made in it.
+    const CString dataFolder = fresh ? settings.GetPath(PathKind::AppDataDir) : settings.CacheDataFolder();
     // What one user found is no answer for another.
     const bool shared = settings.UsesProcessCaches();
     // A relative path would put the cache wherever the host happens to run.
@@ -93,7 +101,7 @@ HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, st
 
 HRESULT CItemCacheFile::OpenFile(std::optional<StorageChain>& chain) {
     existed_ = false;
-    fileBytes_ = 0;
+    fileBytes_.reset();
     RETURN_HR_IF(ITEM_E_CACHEREAD, path_.empty());
     // A read-only request opens the file without write access (the cache
     // lock still keeps every other user out).
@@ -108,23 +116,29 @@ HRESULT CItemCacheFile::OpenFile(std::optional<StorageChain>& chain) {
                              nullptr, nullptr, IID_IStorage, root.PutVoid());
         if (SUCCEEDED(opened)) {
             existed_ = true;
-            fileBytes_ = FileBytes();
             chain.emplace(std::move(root), readOnly);
             return S_OK;
         }
         if (opened != STG_E_FILENOTFOUND && opened != STG_E_PATHNOTFOUND) return MapStorageResult(opened);
         const HRESULT created = Create(chain);
-        if (created != STG_E_FILEALREADYEXISTS) return created;
+        if (created != STG_E_FILEALREADYEXISTS) {
+            fileBytes_ = 0;  // a new file holds no list
+            return created;
+        }
     }
     return ITEM_E_CACHEREAD;
 }
 
-ULONGLONG CItemCacheFile::FileBytes() const noexcept {
+ULONGLONG CItemCacheFile::FileBytes() noexcept {
     // No stream holds more than the file it lies in; a file whose size cannot
-    // be had bounds nothing beyond what its streams say.
+    // be had bounds nothing beyond what its streams say. Asked only by a read
+    // that needs it (a children list), once per open.
+    if (fileBytes_) return *fileBytes_;
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
-    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)) return ~0ULL;
-    return (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow;
+    fileBytes_ = GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &attributes)
+                     ? (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow
+                     : ~0ULL;
+    return *fileBytes_;
 }
 
 void CItemCacheFile::Relocate() { FormPath(true); }
@@ -190,7 +204,7 @@ HRESULT CItemCacheFile::ReadRecordStream(ItemCacheLock& lock, const CString& key
     ComPtr<IStream> stream;
     HRESULT hr = OpenRecordStream(lock, key, stream);
     // The plug-in reads no more of an item stream than one record can take.
-    if (SUCCEEDED(hr)) hr = bytes.Read(stream.Get(), children ? static_cast<size_t>(fileBytes_) : kMaxRecordBytes);
+    if (SUCCEEDED(hr)) hr = bytes.Read(stream.Get(), children ? static_cast<size_t>(FileBytes()) : kMaxRecordBytes);
     TellRecordStream(children, key, hr, bytes.Bytes());
     return hr;
 }
@@ -234,7 +248,7 @@ HRESULT CItemCacheFile::ReadChildren(ItemCacheLock& lock, const CString& name,
                                      std::vector<RefPtr<ChildWithLink>>& children) {
     ComPtr<IStream> stream;
     RETURN_IF_FAILED(OpenRecordStream(lock, ChildrenKey(name), stream));
-    return ReadChildList(stream.Get(), static_cast<size_t>(fileBytes_), children);
+    return ReadChildList(stream.Get(), static_cast<size_t>(FileBytes()), children);
 }
 
 HRESULT CItemCacheFile::ReadChildBytes(ItemCacheLock& lock, const CString& name, StreamBytes& bytes) {

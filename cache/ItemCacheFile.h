@@ -26,6 +26,9 @@ public:
     // per-user data folder there is no place for the file: the path stays empty
     // and nothing is created.
     explicit CItemCacheFile(const GUID& vaultId);
+    // processCaches: what the request found of the calling thread (false: it
+    // acts for another user), so that it is asked once per request.
+    CItemCacheFile(const GUID& vaultId, bool processCaches);
 
     const CString& Path() const noexcept { return path_; }
     const CString& Description() const noexcept { return description_; }
@@ -54,7 +57,7 @@ public:
     HRESULT ReadChildStream(ItemCacheLock& lock, const CString& name, Parse&& parse) {
         ComPtr<IStream> stream;
         if (const HRESULT hr = OpenChildStream(lock, name, stream); FAILED(hr)) return hr;
-        StreamCursor cursor(stream.Get(), static_cast<size_t>(fileBytes_));
+        StreamCursor cursor(stream.Get(), static_cast<size_t>(FileBytes()));
         TellChildStream(name, S_OK, cursor.Bytes());
         return parse(cursor);
     }
@@ -64,7 +67,7 @@ private:
     // process already found them (fresh: always, after a fresh data folder lookup).
     void FormPath(bool fresh);
     HRESULT OpenFile(std::optional<StorageChain>& chain);
-    ULONGLONG FileBytes() const noexcept;
+    ULONGLONG FileBytes() noexcept;
     HRESULT Create(std::optional<StorageChain>& chain);
     HRESULT CreateStorage(ComPtr<IStorage>& root);
     HRESULT OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream);
@@ -76,8 +79,9 @@ private:
     HRESULT ReadRecordStream(ItemCacheLock& lock, const CString& key, bool children, Bytes& bytes);
 
     GUID vaultId_;
+    std::optional<bool> processCaches_;
     CString path_;
     CString description_;
     bool existed_ = false;     // the last open found the file
-    ULONGLONG fileBytes_ = 0;  // no stream holds more than the file it lies in
+    std::optional<ULONGLONG> fileBytes_;  // the open file's size, once a read needed it
 };

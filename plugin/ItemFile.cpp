@@ -10,6 +10,7 @@
 #include "common/RequestTrace.h"
 #include "common/Result.h"
 #include "plugin/ReferenceList.h"
+#include "settings/ThreadToken.h"
 #include "settings/VaultViewCache.h"
 
 namespace {
@@ -40,7 +41,7 @@ HRESULT CItemFile::SplitPath(const CString& path, ItemPathParts& parts) {
     return S_OK;
 }
 
-HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId) {
+HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId, bool processCaches) {
     ItemPathParts parts;
     const HRESULT split = SplitPath(path, parts);
     if (RequestObserver* observer = Observer()) {
@@ -48,7 +49,7 @@ HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId) {
     }
     RETURN_IF_FAILED(split);
     // Without a vault identity there is no cache to read: never invent one.
-    if (!ProcessVaultViews().ReadIdentity(parts.viewRoot, ViewIdentity::Vault, vaultId)) return ITEM_E_INVALIDNAME;
+    if (!ProcessVaultViews().ReadIdentity(parts.viewRoot, ViewIdentity::Vault, vaultId, processCaches)) return ITEM_E_INVALIDNAME;
     return S_OK;
 }
 
@@ -68,8 +69,9 @@ HRESULT CItemFile::Init(BSTR path) noexcept try {
     const CString itemPath = StringOrEmpty(itemPath_.Get());
 
     GUID vaultId{};
-    RETURN_IF_FAILED(FindVault(itemPath, vaultId));
-    RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
+    const bool processCaches = !ThreadImpersonates();
+    RETURN_IF_FAILED(FindVault(itemPath, vaultId, processCaches));
+    RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId, processCaches));
     ItemCacheLock lock(file, kCacheOpenMode);
     const CString name = ItemName(itemPath);
 
@@ -89,8 +91,9 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
 
     const CString itemPath = StringOrEmpty(itemPath_.Get());
     GUID vaultId{};
-    RETURN_IF_FAILED(FindVault(itemPath, vaultId));
-    RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
+    const bool processCaches = !ThreadImpersonates();
+    RETURN_IF_FAILED(FindVault(itemPath, vaultId, processCaches));
+    RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId, processCaches));
 
     // The list is read piece by piece under the lock and each record built as
     // it is parsed, so the stream is never held whole beside its records.

@@ -55,7 +55,8 @@ public:
 private:
     // The vault identity of an item path: 0x8004021D unless the path has a drive
     // letter, contains "<items>" and its view root names a vault.
-    static HRESULT FindVault(const CString& path, GUID& vaultId);
+    // processCaches false: the thread acts for another user (asked once per request).
+    static HRESULT FindVault(const CString& path, GUID& vaultId, bool processCaches);
     // 0x8004021D unless the path has a drive letter and contains "<items>"
     // (case-sensitive); parts holds what was found up to the failure.
     static HRESULT SplitPath(const CString& path, ItemPathParts& parts);

@@ -1,9 +1,11 @@
 #pragma once
 // Registry change notifications, polled without waiting: they tell cheaply
 // whether a key or anything below it may have changed since the watch was
-// armed. A watch holds only the product's own objects (a key handle and an
-// event), nothing of the user's files or folders. It is armed before what it
-// guards is read, so no change can slip in between.
+// armed. A watch holds only the product's own objects (key handles and
+// events), nothing of the user's files or folders. It is armed before what it
+// guards is read, so no change can slip in between. The deletion of a watched
+// key is no change a notification on the key reports, so the key's parent is
+// watched for changes of its subkeys' names as well.
 #include <windows.h>
 
 #include <initializer_list>
@@ -22,12 +24,17 @@ public:
     // nothing could be armed; AnyChanged then always answers true.
     bool Arm(HKEY root, const wchar_t* path, bool subtree) noexcept;
 
+    // Arms the parent watch as well, so that AnyChanged sees the key's deletion.
+    // A key at the root of its hive has no parent to watch; its deletion is
+    // then asked of the key on each AnyChanged.
+    bool ArmWithParent(HKEY root, const wchar_t* path, bool subtree) noexcept;
+
     // True when any watched key may have changed since Arm: a notification
-    // fired, a watched key itself was deleted (which no notification reports),
-    // or a key that was missing exists now. One wait covers every notification.
-    // checkKeys false leaves out the question whether a watched key was
-    // deleted or a missing one created, for keys that are never deleted. Safe
-    // to call from several threads.
+    // fired (on the key, or on its parent when that is watched), a watched key
+    // without a parent watch was deleted, or a key that was missing exists
+    // now (one open each). One wait covers every notification. checkKeys
+    // false leaves out the questions of deletion and creation, for keys that
+    // are never deleted. Safe to call from several threads.
     static bool AnyChanged(std::initializer_list<const RegistryWatch*> watches, bool checkKeys = true) noexcept;
 
 private:
@@ -39,4 +46,6 @@ private:
     CString path_;
     UniqueHKey key_;
     UniqueHandle event_;
+    UniqueHKey parentKey_;
+    UniqueHandle parentEvent_;
 };

@@ -9,7 +9,6 @@
 #include "common/Environment.h"
 #include "common/RequestTrace.h"
 #include "common/UniqueResource.h"
-#include "settings/ChangeWatch.h"
 #include "settings/SettingsLight.h"
 
 namespace {
@@ -30,7 +29,6 @@ SHGetSpecialFolderPathWFn SpecialFolderEntryPoint() noexcept {
     return fn;
 }
 
-constexpr wchar_t kUserShellFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
 constexpr wchar_t kProductFolder[] = L"\\KESTRELMAR";
 constexpr wchar_t kProductDataFolder[] = L"\\KESTRELMAR\\KESTRELMAR PDM\\";
 
@@ -52,48 +50,48 @@ bool FolderExists(const CString& folder) {
 }
 
 // The data folder found under the local application data folder, kept while
-// the user's shell folder settings stay as they were (the shell's lookup costs
-// more than the rest of a request's settings together) and validated on each
-// use by one attribute query, which also makes it again when it has gone. The
-// fallbacks (roaming folder, APPDATA) are never kept: the local folder may be
-// there by the next request. Only "User Shell Folders" is watched: it is what
-// the shell's answer depends on, while "Shell Folders" is a copy that the shell
-// itself rewrites as it answers. A thread acting for another user (shared
-// false) looks the folder up afresh and keeps nothing.
+// the user's settings keep their generation (the shell's lookup costs more than
+// the rest of a request's settings together; "User Shell Folders", which its
+// answer depends on, is among the keys watched for it). The fallbacks (roaming
+// folder, APPDATA) are never kept: the local folder may be there by the next
+// request. A thread acting for another user (generation 0) looks the folder up
+// afresh and keeps nothing.
 class DataFolderCache {
 public:
-    CString Get(bool shared) {
+    // checked: a kept folder is asked whether it is still there and made again
+    // when it has gone; unchecked, for a caller whose own use of the folder
+    // shows that (and which then forgets it).
+    CString Get(SettingsLight& settings, bool checked) {
+        const unsigned long long generation = settings.Generation();
         std::shared_ptr<const Found> known;
-        if (shared) {
+        if (generation != 0) {
             SharedLock hold(lock_);
             known = found_;
         }
-        // The shell's own key is not deleted: its notifications say enough.
-        if (known && !RegistryWatch::AnyChanged({&known->userShellFolders}, false)) {
-            const bool existed = FolderExists(known->folder);
-            if (RequestObserver* observer = Observer()) {
-                observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
-            }
+        if (known && known->generation == generation) {
+            RequestObserver* observer = Observer();
+            const bool existed = !checked && !observer ? true : FolderExists(known->folder);
+            if (observer) observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
             if (!existed) CreateDataFolder(known->base);
             return known->folder;
         }
 
-        // Looked up outside the lock; the watches are armed first, so a change
+        // Looked up outside the lock, after the generation was armed: a change
         // during the lookup is seen next time.
         auto fresh = std::make_shared<Found>();
-        const bool armed = shared && fresh->userShellFolders.Arm(HKEY_CURRENT_USER, kUserShellFolders, false);
+        fresh->generation = generation;
         DataFolderBase source = DataFolderBase::None;
         const bool found = FindDataFolder(fresh->folder, fresh->base, source);
         const bool existed = found && FolderExists(fresh->folder);
         if (RequestObserver* observer = Observer()) observer->DataFolder(source, fresh->base, fresh->folder, existed, false);
         if (!found) {
-            if (shared) Forget();
+            if (generation != 0) Forget();
             return {};
         }
         if (!existed) CreateDataFolder(fresh->base);
-        if (!shared) return fresh->folder;
+        if (generation == 0) return fresh->folder;
         ExclusiveLock hold(lock_);
-        found_ = armed && source == DataFolderBase::LocalAppData ? fresh : nullptr;
+        found_ = source == DataFolderBase::LocalAppData ? fresh : nullptr;
         return fresh->folder;
     }
     void Forget() noexcept {
@@ -103,7 +101,7 @@ public:
 
 private:
     struct Found {
-        RegistryWatch userShellFolders;
+        unsigned long long generation = 0;
         CString base;
         CString folder;
     };
@@ -156,6 +154,11 @@ bool FindDataFolder(CString& folder, CString& base, DataFolderBase& source) {
 }  // namespace
 
 CString SettingsLight::GetAppDataDir() {
-    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(UsesProcessCaches());
+    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(*this, true);
+    return appDataDir_;
+}
+
+CString SettingsLight::CacheDataFolder() {
+    if (appDataDir_.empty()) appDataDir_ = g_processDataFolder.Get(*this, false);
     return appDataDir_;
 }

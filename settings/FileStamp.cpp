@@ -37,12 +37,38 @@ QueryFullAttributesFn QueryFullAttributes() noexcept {
     return fn;
 }
 
+// True for a path the Win32 functions would leave as it is: a drive letter,
+// a backslash, and components that are neither "." nor "..", hold no forward
+// slash and end in neither a dot nor a space (which the Win32 functions strip).
+bool IsPlainDrivePath(const CString& path) noexcept {
+    if (path.size() < 4 || path[1] != L':' || path[2] != L'\\') return false;
+    const wchar_t drive = path[0];
+    if (!((drive >= L'A' && drive <= L'Z') || (drive >= L'a' && drive <= L'z'))) return false;
+    size_t start = 3;
+    for (size_t i = 3; i <= path.size(); ++i) {
+        if (i < path.size() && path[i] != L'\\') {
+            if (path[i] == L'/') return false;
+            continue;
+        }
+        if (i == start) return false;  // an empty component
+        const wchar_t last = path[i - 1];
+        if (last == L'.' || last == L' ') return false;  // ".", ".." and trailing dots or spaces
+        start = i + 1;
+    }
+    return true;
+}
+
 // The NT name of a Win32 path: made absolute and normalised as the Win32
 // functions do, then given the prefix of the DOS device namespace.
 bool NtPathOf(const CString& path, CString& ntPath) {
     if (path.compare(0, 4, L"\\\\?\\") == 0) {
         ntPath = L"\\??\\" + path.substr(4);
         return true;
+    }
+    // The registered views' roots are such paths: no normalisation needed.
+    if (IsPlainDrivePath(path)) {
+        ntPath = L"\\??\\" + path;
+        return ntPath.size() * sizeof(wchar_t) < 0xFFFF;
     }
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return false;

@@ -1,6 +1,7 @@
 #include "settings/SettingsLight.h"
 
 #include "settings/AppKey.h"
+#include "settings/SettingsWatch.h"
 #include "settings/ThreadToken.h"
 
 Registry* SettingsLight::MachineKey() noexcept {
@@ -17,6 +18,14 @@ Registry* SettingsLight::UserKey() noexcept {
 bool SettingsLight::UsesProcessCaches() noexcept {
     if (caches_ == Caches::Unknown) caches_ = ThreadImpersonates() ? Caches::Own : Caches::Shared;
     return caches_ == Caches::Shared;
+}
+
+unsigned long long SettingsLight::Generation() noexcept {
+    if (!generationAsked_) {
+        generation_ = UsesProcessCaches() ? ProcessSettingsWatch().Current(*this) : 0;
+        generationAsked_ = true;
+    }
+    return generation_;
 }
 
 bool SettingsLight::UserKeyWouldBeCreated() {

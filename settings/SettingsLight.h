@@ -60,12 +60,22 @@ public:
     // registrations, identities and folders are then neither read nor filled.
     // Asked once per object.
     bool UsesProcessCaches() noexcept;
+    // For a caller that asked already.
+    void SetProcessCaches(bool shared) noexcept { caches_ = shared ? Caches::Shared : Caches::Own; }
+    // The generation of the user's settings that this operation trusts (one
+    // wait for every notification, asked once per object); 0 when nothing may
+    // be kept, as on a thread acting for another user.
+    unsigned long long Generation() noexcept;
     // HKCU application key, created when missing, read and write; null on failure.
     // In a read-only request: opened for reading, never created.
     Registry* UserKey() noexcept;
 
     // A folder (ending in a backslash), a file, or the empty string.
     CString GetPath(PathKind kind);
+    // GetPath(PathKind::AppDataDir) for the item cache, whose open finds out
+    // whether the folder has gone (and then looks everything up afresh): a
+    // kept answer is not checked on each use.
+    CString CacheDataFolder();
 
     // The language code of the product's resources.
     CString GetLanguage();
@@ -96,6 +106,8 @@ private:
     bool readOnly_ = false;
     enum class Caches : unsigned char { Unknown, Shared, Own };
     Caches caches_ = Caches::Unknown;
+    bool generationAsked_ = false;
+    unsigned long long generation_ = 0;
     Registry userKey_;
     Registry machineKey_;
     Registry machineKey32_;

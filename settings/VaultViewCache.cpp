@@ -3,7 +3,6 @@
 #include "common/CriticalSection.h"
 #include "common/Environment.h"
 #include "common/RequestTrace.h"
-#include "settings/AppKey.h"
 #include "settings/ThreadToken.h"
 
 namespace {
@@ -68,32 +67,30 @@ VaultViewCache::Reads VaultViewCache::ReadCounts() const noexcept {
 
 std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::CurrentRegistrations(SettingsLight& settings,
                                                                                          bool shared, bool& kept) {
+    // One wait for every notification the lookup trusts, armed before any read.
+    const unsigned long long generation = shared ? settings.Generation() : 0;
     std::shared_ptr<const Registrations> known;
-    if (shared) {
+    if (generation != 0) {
         SharedLock hold(lock_);
         known = registrations_;
     }
-    kept = known && known->Current();
+    kept = known && known->generation == generation;
     if (kept) return known;
 
     // Two threads may both read afresh; either answer is a fresh read.
     bool complete = false;
     auto fresh = ReadRegistrations(settings, complete);
-    if (!shared) return fresh;
+    if (generation == 0) return fresh;
+    fresh->generation = complete ? generation : 0;
     ExclusiveLock hold(lock_);
-    registrations_ = fresh->armed && complete ? fresh : nullptr;
+    registrations_ = complete ? fresh : nullptr;
     return fresh;
 }
 
-std::shared_ptr<const VaultViewCache::Registrations> VaultViewCache::ReadRegistrations(SettingsLight& settings,
-                                                                                      bool& complete) {
+std::shared_ptr<VaultViewCache::Registrations> VaultViewCache::ReadRegistrations(SettingsLight& settings,
+                                                                                bool& complete) {
     ++registrationReads_;
     auto fresh = std::make_shared<Registrations>();
-    // Created before the watch is armed, so that creating it is no change to see.
-    settings.UserKey();
-    const bool machineArmed = fresh->machine.Arm(HKEY_LOCAL_MACHINE, kAppKeyPath, true);
-    const bool userArmed = fresh->user.Arm(HKEY_CURRENT_USER, kAppKeyPath, true);
-    fresh->armed = machineArmed && userArmed;
     complete = true;
     for (Registration& registration : settings.Registrations(&complete)) {
         RegisteredView view{std::move(registration), {}};

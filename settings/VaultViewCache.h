@@ -17,7 +17,6 @@
 
 #include "common/CString.h"
 #include "settings/SettingsLight.h"
-#include "settings/ChangeWatch.h"
 #include "settings/ViewIdentity.h"
 #include "settings/ViewIdentityCache.h"
 
@@ -43,22 +42,18 @@ public:
     Reads ReadCounts() const noexcept;
 
 private:
-    // The registered views as one fresh read found them, with the watches armed
-    // before that read; never changed once published.
+    // The registered views as one fresh read found them, under the generation
+    // of the user's settings armed before that read; never changed once published.
     struct Registrations {
-        RegistryWatch machine;
-        RegistryWatch user;
-        bool armed = false;
-        std::vector<RegisteredView> met;  // every registration, in listing order
-        std::vector<std::size_t> views;   // those with a usable "ShellRoot", in order
-
-        bool Current() const noexcept { return armed && !RegistryWatch::AnyChanged({&machine, &user}); }
+        unsigned long long generation = 0;  // 0: not to be kept
+        std::vector<RegisteredView> met;    // every registration, in listing order
+        std::vector<std::size_t> views;     // those with a usable "ShellRoot", in order
     };
 
     std::shared_ptr<const Registrations> CurrentRegistrations(SettingsLight& settings, bool shared, bool& kept);
     // complete: false when a read failed for another reason than a missing key,
     // or a key read from was deleted before its watch was armed.
-    std::shared_ptr<const Registrations> ReadRegistrations(SettingsLight& settings, bool& complete);
+    std::shared_ptr<Registrations> ReadRegistrations(SettingsLight& settings, bool& complete);
 
     SRWLOCK lock_ = SRWLOCK_INIT;
     std::shared_ptr<const Registrations> registrations_;

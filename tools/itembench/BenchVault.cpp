@@ -152,6 +152,28 @@ void BenchVault::Create() {
     }
 }
 
+void BenchVault::CreateSecondVault(const BenchItem& item) {
+    if (fillers_ < 1) throw std::runtime_error("a second vault needs two registered views");
+    GUID vaultId{};
+    CLSIDFromString(FillerGuid(0, 1).c_str(), &vaultId);
+    secondCacheFile_ = RefPtr<CItemCacheFile>(new CItemCacheFile(vaultId))->Path();
+    DeleteFileW(secondCacheFile_.c_str());
+    CacheWriter writer(secondCacheFile_);
+    StoredRecord record;
+    record.name = item.fileName.substr(0, item.fileName.size() - 7);
+    writer.WriteItem(item.fileName, record);
+    std::vector<StoredRecord> children(item.children);
+    for (int i = 0; i < item.children; ++i) {
+        children[i].name = ChildName(i);
+        children[i].path = ChildPath(i);
+    }
+    writer.WriteChildren(item.fileName, children);
+}
+
+std::wstring BenchVault::SecondVaultItemPath(const BenchItem& item) const {
+    return base_ + L"\\" + FillerName(0) + L"\\<items>\\" + item.fileName;
+}
+
 void BenchVault::SetRegisteredViews(int views) {
     const int fillers = views - 1;
     for (int i = fillers_; i < fillers; ++i) {
@@ -175,9 +197,10 @@ void BenchVault::Remove() noexcept {
     RegDeleteTreeW(HKEY_CURRENT_USER, UserRegistration().c_str());
     if (!machineKeyExisted_) RegDeleteTreeW(HKEY_LOCAL_MACHINE, kAppKeyPath);
     if (!userKeyExisted_) RegDeleteTreeW(HKEY_CURRENT_USER, kAppKeyPath);
-    if (!cacheFile_.empty()) {
-        DeleteFileW(cacheFile_.c_str());
-        RemoveDirectoryW(cacheFile_.substr(0, cacheFile_.rfind(L'\\')).c_str());
+    for (const std::wstring* file : {&cacheFile_, &secondCacheFile_}) {
+        if (file->empty()) continue;
+        DeleteFileW(file->c_str());
+        RemoveDirectoryW(file->substr(0, file->rfind(L'\\')).c_str());
     }
     std::error_code ignored;
     std::filesystem::remove_all(base_, ignored);

@@ -52,9 +52,15 @@ public:
     // Storage names and the stream name of an item's children stream.
     static std::vector<std::wstring> ChildrenElements(const BenchItem& item);
 
+    // A second vault: the first other registered view's, with its own item
+    // cache holding item (needs at least two registered views).
+    void CreateSecondVault(const BenchItem& item);
+    std::wstring SecondVaultItemPath(const BenchItem& item) const;
+
 private:
     std::wstring base_;
     std::wstring cacheFile_;
+    std::wstring secondCacheFile_;
     int fillers_ = 0;
     bool machineKeyExisted_ = true, userKeyExisted_ = true;
 };

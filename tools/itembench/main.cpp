@@ -10,10 +10,12 @@
 #include <windows.h>
 #include <objbase.h>
 #include <psapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -21,6 +23,8 @@
 #include "common/ComPtr.h"
 #include "common/UniqueResource.h"
 #include "plugin/ReferenceRecord.h"
+#include "settings/AppKey.h"
+#include "settings/FileStamp.h"
 #include "tools/itembench/BenchVault.h"
 #include "tools/itembench/Floor.h"
 #include "tools/common/PluginHost.h"
@@ -96,6 +100,16 @@ void CheckRecords(const ReferenceRecord* records, long count, const BenchItem& i
     }
 }
 
+Stats Summary(std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    const size_t n = samples.size();
+    Stats stats;
+    stats.reps = static_cast<int>(n);
+    stats.min = samples.front();
+    stats.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
+    return stats;
+}
+
 // Runs op, which returns the microseconds it timed, until the repetitions or the
 // time budget are used up; never fewer than 11 repetitions (1 for a smoke run).
 template <class Op>
@@ -109,13 +123,7 @@ Stats Measure(const Options& options, int maxReps, Op op) {
            (static_cast<int>(samples.size()) < minReps || Now() - start < options.budgetSeconds * 1e6)) {
         samples.push_back(op());
     }
-    std::sort(samples.begin(), samples.end());
-    const size_t n = samples.size();
-    Stats stats;
-    stats.reps = static_cast<int>(n);
-    stats.min = samples.front();
-    stats.median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
-    return stats;
+    return Summary(std::move(samples));
 }
 
 class Records {
@@ -284,11 +292,12 @@ int PeakChild(bool plugin, const std::wstring& cacheFile) {
     return 0;
 }
 
-Peak RunPeakChild(bool plugin, const std::wstring& cacheFile, const std::wstring& what) {
+// Runs this program again with arguments and answers what it printed; a
+// failed child fails the run.
+std::string RunChild(const std::wstring& arguments, const std::string& what) {
     wchar_t self[MAX_PATH + 1] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" --peak " + (plugin ? L"plugin" : L"floor") + L" \"" +
-                           cacheFile + L"\"";
+    std::wstring command = L"\"" + std::wstring(self) + L"\" " + arguments;
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     UniqueHandle readEnd, writeEnd;
     if (!CreatePipe(readEnd.Put(), writeEnd.Put(), &inherit, 0)) Fail("cannot create a pipe");
@@ -301,7 +310,7 @@ Peak RunPeakChild(bool plugin, const std::wstring& cacheFile, const std::wstring
     startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION process{};
     if (!CreateProcessW(self, command.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        Fail("cannot start the peak measurement");
+        Fail("cannot start " + what);
     }
     UniqueHandle processHandle(process.hProcess), threadHandle(process.hThread);
     writeEnd.Reset();
@@ -312,9 +321,17 @@ Peak RunPeakChild(bool plugin, const std::wstring& cacheFile, const std::wstring
     WaitForSingleObject(processHandle.Get(), INFINITE);
     DWORD code = 1;
     GetExitCodeProcess(processHandle.Get(), &code);
+    if (code != 0) Fail(what + " failed");
+    return output;
+}
+
+Peak RunPeakChild(bool plugin, const std::wstring& cacheFile, const std::wstring& what) {
+    const std::string output = RunChild(L"--peak " + std::wstring(plugin ? L"plugin" : L"floor") + L" \"" + cacheFile +
+                                            L"\"",
+                                        "the peak measurement");
     double workingSet = 0, peakBefore = 0, peakAfter = 0, handed = 0;
-    if (code != 0 || sscanf(output.c_str(), "%lf %lf %lf %lf", &workingSet, &peakBefore, &peakAfter, &handed) != 4) {
-        Fail("the peak measurement failed");
+    if (sscanf(output.c_str(), "%lf %lf %lf %lf", &workingSet, &peakBefore, &peakAfter, &handed) != 4) {
+        Fail("the peak measurement printed no figures");
     }
     Peak peak;
     peak.what = what;
@@ -322,6 +339,168 @@ Peak RunPeakChild(bool plugin, const std::wstring& cacheFile, const std::wstring
     peak.handed = handed;
     peak.belowEarlierPeak = peakAfter <= peakBefore;
     return peak;
+}
+
+// The host's first click after it starts, in a process of its own: loading the
+// DLL (LoadLibrary, DllGetClassObject, CreateInstance), the first
+// CreateNavigator + GetReferences (100 children), the first for a second
+// vault, and then the steady state (the median of 11) for the first vault.
+int FirstChild() {
+    const BenchItem& item = BenchItems()[1];
+    BenchVault vault;
+    UniqueBstr first(SysAllocString(vault.ItemPath(item).c_str()));
+    UniqueBstr second(SysAllocString(vault.SecondVaultItemPath(item).c_str()));
+    auto request = [&](BSTR path, IPlxFileFormat* format) {
+        Records records;
+        ComPtr<IPlxFileNavigator> navigator;
+        const double t0 = Now();
+        HRESULT hr = format->CreateNavigator(path, 0, navigator.Put());
+        if (SUCCEEDED(hr)) hr = navigator->GetReferences(0, &records.count, &records.array);
+        const double t1 = Now();
+        CheckResult(hr, "the first CreateNavigator + GetReferences");
+        Check(records.count == item.children, "count of records");
+        return t1 - t0;
+    };
+    PluginHost host;
+    const double t0 = Now();
+    CheckResult(host.Load(Activation::Direct, DefaultPluginPath()), "loading ItemPlugin.dll");
+    const double load = Now() - t0;
+    const double firstVault = request(first.Get(), host.Format());
+    const double secondVault = request(second.Get(), host.Format());
+    std::vector<double> steady;
+    for (int i = 0; i < 11; ++i) steady.push_back(request(first.Get(), host.Format()));
+    std::sort(steady.begin(), steady.end());
+    printf("%.1f %.1f %.1f %.1f\n", load, firstVault, secondVault, steady[5]);
+    return 0;
+}
+
+// Where the first click's time goes: in a process of its own, the first call
+// of each platform function the request's road makes, in the road's order,
+// without the plug-in (the DLL is loaded and unloaded first, on its own).
+int FirstCallsChild(const std::wstring& cacheFile) {
+    const BenchItem& item = BenchItems()[1];
+    BenchVault vault;
+    std::vector<std::pair<const char*, double>> costs;
+    auto time = [&](const char* what, auto&& call) {
+        const double t0 = Now();
+        call();
+        costs.emplace_back(what, Now() - t0);
+    };
+    time("LoadLibrary of the DLL", [] {
+        HMODULE module = LoadLibraryW(DefaultPluginPath().c_str());
+        if (module) FreeLibrary(module);
+    });
+    time("desktop.ini read (GetPrivateProfileStringW, twice)", [&] {
+        wchar_t text[50];
+        const std::wstring ini = vault.ExaminedIniFiles().back();
+        GetPrivateProfileStringW(L"Vondrik", L"ViewID", L"", text, 50, ini.c_str());
+        GetPrivateProfileStringW(L"Vondrik", L"VaultID", L"", text, 50, ini.c_str());
+    });
+    time("user key and registrations (open, list, ShellRoot)", [] {
+        UniqueHKey app, vaults;
+        RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, app.Put());
+        RegOpenKeyExW(app.Get(), L"Vaults", 0, KEY_READ, vaults.Put());
+        wchar_t name[256];
+        DWORD chars = 256;
+        RegEnumKeyExW(vaults.Get(), 0, name, &chars, nullptr, nullptr, nullptr, nullptr);
+    });
+    time("data folder (SHGetSpecialFolderPathW)", [] {
+        wchar_t folder[MAX_PATH + 1];
+        SHGetSpecialFolderPathW(nullptr, folder, CSIDL_LOCAL_APPDATA, FALSE);
+    });
+    time("cache mutex (OpenMutexW)", [] { UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kCacheMutexName)); });
+    time("cache read (StgOpenStorageEx, storages, stream, Read)", [&] {
+        FloorBuffer bytes(1 << 20);
+        RawRead(cacheFile, BenchVault::ChildrenElements(item), bytes);
+    });
+    for (const auto& [what, us] : costs) printf("%s\t%.1f\n", what, us);
+    return 0;
+}
+
+// What each check a request makes costs on this platform: each call timed
+// over 2,000 calls (20 for a smoke run), in this process.
+std::vector<std::pair<std::string, double>> MeasureCalls(const Options& options, const BenchVault& vault) {
+    const int calls = options.smoke ? 20 : 2000;
+    std::vector<std::pair<std::string, double>> costs;
+    auto time = [&](const char* what, auto&& call) {
+        call();
+        const double t0 = Now();
+        for (int i = 0; i < calls; ++i) call();
+        costs.emplace_back(what, (Now() - t0) / calls);
+    };
+    const std::wstring ini = vault.ExaminedIniFiles().back();
+    time("GetFileAttributesExW of a desktop.ini", [&] {
+        WIN32_FILE_ATTRIBUTE_DATA attributes;
+        GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &attributes);
+    });
+    time("the plug-in's stamp query of a desktop.ini (NtQueryFullAttributesFile)", [&] {
+        FileStamp stamp;
+        QueryFileStamp(ini, stamp);
+    });
+    UniqueHandle events[4];
+    HANDLE raw[4];
+    for (int i = 0; i < 4; ++i) raw[i] = (events[i] = UniqueHandle(CreateEventW(nullptr, TRUE, FALSE, nullptr))).Get();
+    time("zero-time wait for 1 event", [&] { WaitForSingleObject(raw[0], 0); });
+    time("zero-time wait for 4 events", [&] { WaitForMultipleObjects(4, raw, FALSE, 0); });
+    UniqueHKey app;
+    RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, app.Put());
+    time("RegQueryInfoKeyW (a deletion check)", [&] {
+        RegQueryInfoKeyW(app.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr);
+    });
+    time("OpenThreadToken (the impersonation check)", [] {
+        HANDLE token = nullptr;
+        if (OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token)) CloseHandle(token);
+    });
+    time("OpenMutexW + CloseHandle of the cache mutex", [] {
+        UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kCacheMutexName));
+    });
+    UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kCacheMutexName));
+    time("wait for and release the cache mutex", [&] {
+        WaitForSingleObject(mutex.Get(), INFINITE);
+        ReleaseMutex(mutex.Get());
+    });
+    time("GetFileAttributesExW of the cache file (its size)", [&] {
+        WIN32_FILE_ATTRIBUTE_DATA attributes;
+        GetFileAttributesExW(vault.CacheFile().c_str(), GetFileExInfoStandard, &attributes);
+    });
+    return costs;
+}
+
+struct FirstRequest {
+    Stats load, firstVault, secondVault, steady;
+    std::vector<std::pair<std::string, Stats>> firstCalls;
+};
+
+FirstRequest MeasureFirstRequest(const Options& options, const std::wstring& cacheFile) {
+    std::vector<double> load, firstVault, secondVault, steady;
+    const int runs = options.smoke ? 1 : 11;
+    for (int i = 0; i < runs; ++i) {
+        const std::string output = RunChild(L"--first", "the first-request measurement");
+        double a = 0, b = 0, c = 0, d = 0;
+        if (sscanf(output.c_str(), "%lf %lf %lf %lf", &a, &b, &c, &d) != 4) {
+            Fail("the first-request measurement printed no figures");
+        }
+        load.push_back(a);
+        firstVault.push_back(b);
+        secondVault.push_back(c);
+        steady.push_back(d);
+    }
+    FirstRequest measured{Summary(load), Summary(firstVault), Summary(secondVault), Summary(steady), {}};
+    std::vector<std::pair<std::string, std::vector<double>>> calls;
+    for (int i = 0; i < runs; ++i) {
+        const std::string output = RunChild(L"--first-calls \"" + cacheFile + L"\"", "the first-call measurement");
+        size_t at = 0, line = 0;
+        for (size_t end; (end = output.find('\n', at)) != std::string::npos; at = end + 1, ++line) {
+            const std::string text = output.substr(at, end - at);
+            const size_t tab = text.find('\t');
+            if (tab == std::string::npos) continue;
+            if (calls.size() <= line) calls.emplace_back(text.substr(0, tab), std::vector<double>{});
+            calls[line].second.push_back(atof(text.c_str() + tab + 1));
+        }
+    }
+    for (auto& [what, samples] : calls) measured.firstCalls.emplace_back(what, Summary(std::move(samples)));
+    return measured;
 }
 
 std::string Micro(double us) {
@@ -339,7 +518,8 @@ std::string Ratio(double value, double floor) {
     return text;
 }
 
-void PrintTable(const std::vector<Row>& rows, const std::vector<Peak>& peaks, const Options& options) {
+void PrintTable(const std::vector<Row>& rows, const std::vector<Peak>& peaks, const std::optional<FirstRequest>& first,
+                const std::vector<std::pair<std::string, double>>& calls, const Options& options) {
     printf("\nItemPlugin benchmark (%s build), times in microseconds, median / minimum%s\n",
 #ifdef NDEBUG
            "release",
@@ -373,6 +553,17 @@ void PrintTable(const std::vector<Row>& rows, const std::vector<Peak>& peaks, co
                p.rise / 1048576, p.handed / 1048576, p.rise / p.handed,
                p.belowEarlierPeak ? ", no higher than an earlier peak" : "");
     }
+    printf("\nWhat each check costs here (mean of %s calls):\n", options.smoke ? "20" : "2,000");
+    for (const auto& [what, us] : calls) printf("  %-72s %6.2f\n", what.c_str(), us);
+    if (!first) return;
+    printf("\nThe host's first click, in a new process (10 registered views, 100 children; %d runs):\n",
+           first->load.reps);
+    printf("  loading the DLL (LoadLibrary, DllGetClassObject, CreateInstance)  %s\n", Cell(first->load).c_str());
+    printf("  first CreateNavigator + GetReferences                           %s\n", Cell(first->firstVault).c_str());
+    printf("  first for a second vault                                        %s\n", Cell(first->secondVault).c_str());
+    printf("  steady state in the same process                                %s\n", Cell(first->steady).c_str());
+    printf("  where it goes: the first call of each platform function the road makes, in a new process:\n");
+    for (const auto& [what, stats] : first->firstCalls) printf("    %-62s  %s\n", what.c_str(), Cell(stats).c_str());
 }
 
 int Run(const Options& options) {
@@ -382,6 +573,7 @@ int Run(const Options& options) {
     BenchVault vault;
     std::vector<Row> rows;
     std::vector<Peak> peaks;
+    std::optional<FirstRequest> first;
     int code = 0;
     try {
         fprintf(stderr, "itembench: writing the item cache\n");
@@ -399,6 +591,10 @@ int Run(const Options& options) {
                 Fail("with " + std::to_string(views) + " registered views the vault's cache is looked for in " +
                      std::string(found.begin(), found.end()) + " not " + std::string(vault.CacheFile().begin(), vault.CacheFile().end()));
             }
+            if (views == 10 && (options.children < 0 || options.children == 100)) {
+                vault.CreateSecondVault(BenchItems()[1]);
+                first = MeasureFirstRequest(options, vault.CacheFile());
+            }
             for (const BenchItem& item : BenchItems()) {
                 if (options.children >= 0 && item.children != options.children) continue;
                 fprintf(stderr, "itembench: %d children, %d registered views\n", item.children, views);
@@ -415,7 +611,7 @@ int Run(const Options& options) {
         std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
             return a.children != b.children ? a.children < b.children : a.views < b.views;
         });
-        PrintTable(rows, peaks, options);
+        PrintTable(rows, peaks, first, MeasureCalls(options, vault), options);
     } catch (const std::exception& e) {
         fprintf(stderr, "itembench: %s\n", e.what());
         code = 1;
@@ -428,7 +624,7 @@ int Run(const Options& options) {
 
 int wmain(int argc, wchar_t** argv) {
     Options options;
-    bool peak = false, peakPlugin = false;
+    bool peak = false, peakPlugin = false, firstRequest = false, firstCalls = false;
     std::wstring cacheFile;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
@@ -440,6 +636,11 @@ int wmain(int argc, wchar_t** argv) {
             options.children = _wtoi(argv[++i]);
         } else if (arg == L"--views" && i + 1 < argc) {
             options.views = _wtoi(argv[++i]);
+        } else if (arg == L"--first") {
+            firstRequest = true;
+        } else if (arg == L"--first-calls" && i + 1 < argc) {
+            firstCalls = true;
+            cacheFile = argv[++i];
         } else if (arg == L"--peak" && i + 2 < argc) {
             peak = true;
             peakPlugin = std::wstring(argv[++i]) == L"plugin";
@@ -453,7 +654,10 @@ int wmain(int argc, wchar_t** argv) {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 2;
     int code;
     try {
-        code = peak ? PeakChild(peakPlugin, cacheFile) : Run(options);
+        code = peak           ? PeakChild(peakPlugin, cacheFile)
+               : firstRequest ? FirstChild()
+               : firstCalls   ? FirstCallsChild(cacheFile)
+                              : Run(options);
     } catch (const std::exception& e) {
         fprintf(stderr, "itembench: %s\n", e.what());
         code = 1;
