@@ -2,21 +2,18 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
+#include <random>
 
 #include "settings/GuidText.h"
 #include "tests/support/Units.h"
 
 namespace {
 
-struct Expected {
-    std::uint32_t data1;
-    std::uint16_t data2, data3;
-    std::uint8_t data4[8];
-};
-constexpr Expected kCanonical{0xABCDEF01, 0x2345, 0x6789, {0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}};
-constexpr Expected kShort{1, 2, 3, {0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23}};
+constexpr GuidFields kCanonical{0xABCDEF01, 0x2345, 0x6789, {0xAB, 0xCD, 0xEF, 0x01, 0x23, 0x45, 0x67, 0x89}};
+constexpr GuidFields kShort{1, 2, 3, {0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0x01, 0x23}};
 
-void ExpectFields(const GuidFields& got, const Expected& want, const UnitString& text) {
+void ExpectFields(const GuidFields& got, const GuidFields& want, const UnitString& text) {
     EXPECT_EQ(got.data1, want.data1) << testing::PrintToString(text);
     EXPECT_EQ(got.data2, want.data2) << testing::PrintToString(text);
     EXPECT_EQ(got.data3, want.data3) << testing::PrintToString(text);
@@ -28,7 +25,7 @@ void ExpectFields(const GuidFields& got, const Expected& want, const UnitString&
 TEST(GuidText, ReadsAsItAlwaysHas) {
     struct Case {
         const char* text;
-        Expected fields;
+        GuidFields fields;
     };
     const Case accepted[] = {
         {"{ABCDEF01-2345-6789-ABCD-EF0123456789}", kCanonical},
@@ -85,6 +82,68 @@ TEST(GuidText, ReadsAsItAlwaysHas) {
     cut[20] = 0;
     GuidFields out;
     EXPECT_FALSE(ParseGuidText(cut, out));
+}
+
+// Code units outside ASCII were left to the C runtime's character tables,
+// which differ between runtimes; now they match nothing.
+TEST(GuidText, CodeUnitsOutsideAsciiMatchNothing) {
+    GuidFields out;
+    UnitString spaced = Units("{ ABCDEF01-2345-6789-ABCD-EF0123456789}");
+    spaced[1] = 0x3000;  // ideographic space
+    EXPECT_FALSE(ParseGuidText(spaced, out));
+    UnitString wide = Units("{ABCDEF01-2345-6789-ABCD-EF0123456789}");
+    wide[1] = 0xFF21;  // fullwidth A
+    EXPECT_FALSE(ParseGuidText(wide, out));
+    UnitString after = Units("{ABCDEF01-2345-6789-ABCD-EF0123456789}");
+    after.back() = 0x00A0;
+    ASSERT_TRUE(ParseGuidText(after, out)) << "nothing after the last field is looked at";
+    ExpectFields(out, kCanonical, after);
+}
+
+// swscanf with the identities' format, as they were read before.
+bool ScanGuid(const UnitString& text, GuidFields& out) {
+    const std::wstring terminated(text.begin(), text.end());
+    unsigned int d[11] = {};
+    if (swscanf(terminated.c_str(), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", &d[0], &d[1], &d[2], &d[3],
+                &d[4], &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) < 11) {
+        return false;
+    }
+    out.data1 = d[0];
+    out.data2 = static_cast<std::uint16_t>(d[1]);
+    out.data3 = static_cast<std::uint16_t>(d[2]);
+    for (int i = 0; i < 8; ++i) out.data4[i] = static_cast<std::uint8_t>(d[3 + i]);
+    return true;
+}
+
+// Every ASCII text reads as swscanf reads it: texts a few edits away from
+// GUID texts, over the characters its directives care about.
+TEST(GuidText, ReadsEveryAsciiTextAsSwscanfDoes) {
+    const char* const bases[] = {"{ABCDEF01-2345-6789-ABCD-EF0123456789}", "{1-2-3-4567-89ABCDEF0123}",
+                                 "{0x1-0x2-0x3-0x0x-0x0x0x0x0x0x}", "{-1-+2-3-4-5-6-7-8-9-A-B}"};
+    const std::string alphabet = "0123456789abcdefABCDEFxXgG+-{} \t\n\v\f\r";
+    std::mt19937 random(20240301);
+    size_t accepted = 0;
+    for (int i = 0; i < 40000; ++i) {
+        UnitString text = Units(bases[random() % std::size(bases)]);
+        for (int edits = random() % 6; edits > 0; --edits) {
+            const size_t at = random() % (text.size() + 1);
+            const CodeUnit c = random() % 50 ? static_cast<CodeUnit>(alphabet[random() % alphabet.size()]) : 0;
+            switch (random() % 4) {
+                case 0: text.insert(text.begin() + at, c); break;
+                case 1: if (at < text.size()) text.erase(at, 1); break;
+                case 2: if (at < text.size()) text[at] = c; break;
+                default: text.resize(at); break;
+            }
+        }
+        GuidFields parsed, scanned;
+        const bool parsedOk = ParseGuidText(text, parsed);
+        ASSERT_EQ(parsedOk, ScanGuid(text, scanned)) << testing::PrintToString(text);
+        if (parsedOk) {
+            ++accepted;
+            ExpectFields(parsed, scanned, text);
+        }
+    }
+    EXPECT_GT(accepted, 4000u) << "the edits should leave many texts readable";
 }
 
 }  // namespace
