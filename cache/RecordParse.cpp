@@ -13,6 +13,8 @@ std::size_t StoredTextLength(std::span<const std::byte> text) noexcept {
 }
 
 void CopyStoredText(std::span<const std::byte> text, CodeUnit* out, std::size_t length) noexcept {
+    // An empty text may have no bytes behind it at all (a null data pointer).
+    if (length == 0) return;
     const std::size_t bytes = 2 * length;
     if (bytes <= text.size()) {
         std::memcpy(out, text.data(), bytes);

@@ -1,0 +1,93 @@
+// The record parsers over bytes, as every platform builds them: read piece by
+// piece, from a stream that stops early, and the texts the host receives.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "cache/RecordParse.h"
+#include "tests/support/Units.h"
+#include "tools/cachewriter/StoredRecord.h"
+
+namespace {
+
+std::span<const std::byte> View(const Bytes& bytes) { return std::as_bytes(std::span(bytes)); }
+
+// The bytes of a stream, ending after stopAt bytes as a short or a failed read.
+class TestSource {
+public:
+    TestSource(const Bytes& bytes, size_t stopAt, bool fails) : bytes_(bytes), stopAt_(stopAt), fails_(fails) {}
+    bool Read(std::byte* into, size_t want, size_t& got) {
+        got = std::min(want, std::min(stopAt_, bytes_.size()) - at_);
+        if (got) std::memcpy(into, bytes_.data() + at_, got);
+        at_ += got;
+        return !(fails_ && got < want);
+    }
+
+private:
+    const Bytes& bytes_;
+    size_t at_ = 0;
+    size_t stopAt_;
+    bool fails_;
+};
+
+template <class Cursor>
+ResultCode Names(Cursor& cursor, std::vector<UnitString>& names) {
+    return ParseChildList(cursor, [&](Cursor& records) {
+        RecordView child;
+        const ResultCode result = ParseRecord(records, child);
+        if (!IsFailure(result)) names.push_back(StoredText(child.name));
+        return result;
+    });
+}
+
+Bytes ThreeChildren() {
+    std::vector<StoredRecord> children(3);
+    children[0].name = Units("first");
+    children[1].name = UnitString(260, CodeUnit('n'));  // a whole field
+    children[1].path = UnitString(520, CodeUnit('p'));
+    children[2].name = Units("third");
+    return ChildrenStream(children);
+}
+
+TEST(RecordParse, PiecesOfAnySizeGiveTheChildrenOfOneRead) {
+    const Bytes stream = ThreeChildren();
+    std::vector<UnitString> whole;
+    RecordCursor cursor(View(stream));
+    ASSERT_EQ(Names(cursor, whole), kSucceeded);
+    ASSERT_EQ(whole.size(), 3u);
+    EXPECT_EQ(whole[2], Units("third"));
+    for (size_t piece : {1u, 3u, 50u, 1000u, 64u * 1024}) {
+        std::vector<UnitString> pieces;
+        PieceCursor<TestSource> reader(TestSource(stream, stream.size(), false), stream.size(), piece);
+        EXPECT_EQ(Names(reader, pieces), kSucceeded) << piece;
+        EXPECT_EQ(pieces, whole) << piece;
+    }
+}
+
+TEST(RecordParse, AStreamThatStopsEarlyEndsWithWhatArrived) {
+    const Bytes stream = ThreeChildren();
+    const size_t third = stream.size() - (60 + 10);  // where the third record starts
+    for (bool fails : {false, true}) {
+        for (size_t stopAt : {size_t{0}, size_t{6}, third, third + 20, stream.size() - 1}) {
+            std::vector<UnitString> names;
+            PieceCursor<TestSource> reader(TestSource(stream, stopAt, fails), stream.size(), 100);
+            EXPECT_EQ(Names(reader, names), kCacheReadFailed) << stopAt;
+            EXPECT_EQ(names.size(), stopAt >= third ? 2u : 0u) << stopAt;
+        }
+    }
+}
+
+TEST(StoredText, TextsAsTheHostReceivesThem) {
+    const std::byte odd[] = {std::byte{'a'}, std::byte{0}, std::byte{'b'}};
+    EXPECT_EQ(StoredText(odd), Units("ab")) << "a last odd byte is a code unit of its own";
+    const std::byte cut[] = {std::byte{'a'}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{'b'}, std::byte{0}};
+    EXPECT_EQ(StoredText(cut), Units("a")) << "the text ends at its first NUL";
+    // A record whose version is below 1 has no texts at all: nothing behind them.
+    EXPECT_EQ(StoredText({}), UnitString());
+    CodeUnit untouched = 'x';
+    CopyStoredText({}, &untouched, 0);
+    EXPECT_EQ(untouched, 'x');
+}
+
+}  // namespace
