@@ -7,6 +7,7 @@
 // Input: byte 0 holds the filter (bit 0: SetOption(3)) and whether the list is
 // read piece by piece (bit 1); bytes 1-2 which allocation fails (0: none);
 // byte 3 the piece size; the rest is the children stream.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -60,7 +61,8 @@ void CheckText(const HostHeap& heap, const CodeUnit* text, std::span<const std::
     FUZZ_CHECK(text != nullptr);
     const std::size_t length = StoredTextLength(stored);
     FUZZ_CHECK(heap.BlockBytes(text) == (length + 1) * sizeof(CodeUnit));
-    FUZZ_CHECK(text[length] == 0);
+    // The stored text up to its first NUL, and no further.
+    FUZZ_CHECK(text[length] == 0 && std::find(text, text + length, CodeUnit(0)) == text + length);
     FUZZ_CHECK(length == 0 || std::memcmp(text, stored.data(), std::min(2 * length, stored.size())) == 0);
 }
 
