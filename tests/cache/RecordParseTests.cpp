@@ -2,34 +2,16 @@
 // piece, from a stream that stops early, and the texts the host receives.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <vector>
 
 #include "cache/RecordParse.h"
+#include "tests/support/ByteSource.h"
 #include "tests/support/Units.h"
 #include "tools/cachewriter/StoredRecord.h"
 
 namespace {
 
 std::span<const std::byte> View(const Bytes& bytes) { return std::as_bytes(std::span(bytes)); }
-
-// The bytes of a stream, ending after stopAt bytes as a short or a failed read.
-class TestSource {
-public:
-    TestSource(const Bytes& bytes, size_t stopAt, bool fails) : bytes_(bytes), stopAt_(stopAt), fails_(fails) {}
-    bool Read(std::byte* into, size_t want, size_t& got) {
-        got = std::min(want, std::min(stopAt_, bytes_.size()) - at_);
-        if (got) std::memcpy(into, bytes_.data() + at_, got);
-        at_ += got;
-        return !(fails_ && got < want);
-    }
-
-private:
-    const Bytes& bytes_;
-    size_t at_ = 0;
-    size_t stopAt_;
-    bool fails_;
-};
 
 template <class Cursor>
 ResultCode Names(Cursor& cursor, std::vector<UnitString>& names) {
@@ -59,7 +41,7 @@ TEST(RecordParse, PiecesOfAnySizeGiveTheChildrenOfOneRead) {
     EXPECT_EQ(whole[2], Units("third"));
     for (size_t piece : {1u, 3u, 50u, 1000u, 64u * 1024}) {
         std::vector<UnitString> pieces;
-        PieceCursor<TestSource> reader(TestSource(stream, stream.size(), false), stream.size(), piece);
+        PieceCursor<ByteSource> reader(ByteSource(View(stream)), stream.size(), piece);
         EXPECT_EQ(Names(reader, pieces), kSucceeded) << piece;
         EXPECT_EQ(pieces, whole) << piece;
     }
@@ -71,7 +53,7 @@ TEST(RecordParse, AStreamThatStopsEarlyEndsWithWhatArrived) {
     for (bool fails : {false, true}) {
         for (size_t stopAt : {size_t{0}, size_t{6}, third, third + 20, stream.size() - 1}) {
             std::vector<UnitString> names;
-            PieceCursor<TestSource> reader(TestSource(stream, stopAt, fails), stream.size(), 100);
+            PieceCursor<ByteSource> reader(ByteSource(View(stream).first(stopAt), fails), stream.size(), 100);
             EXPECT_EQ(Names(reader, names), kCacheReadFailed) << stopAt;
             EXPECT_EQ(names.size(), stopAt >= third ? 2u : 0u) << stopAt;
         }

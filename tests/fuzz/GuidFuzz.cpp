@@ -4,28 +4,14 @@
 //
 // Input: byte 0 bit 0 set: the rest is UTF-16LE code units; clear: each byte
 // is a code unit of its own, so that texts stay short and mostly ASCII.
+#include <cstdio>
 #include <cstring>
-#include <cwchar>
-#include <string>
 
 #include "settings/GuidText.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/support/GuidScan.h"
 
 namespace {
-
-bool Scan(const UnitString& text, GuidFields& out) {
-    const std::wstring terminated(text.begin(), text.end());
-    unsigned int d[11] = {};
-    if (swscanf(terminated.c_str(), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", &d[0], &d[1], &d[2], &d[3],
-                &d[4], &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) < 11) {
-        return false;
-    }
-    out.data1 = d[0];
-    out.data2 = static_cast<std::uint16_t>(d[1]);
-    out.data3 = static_cast<std::uint16_t>(d[2]);
-    for (int i = 0; i < 8; ++i) out.data4[i] = static_cast<std::uint8_t>(d[3 + i]);
-    return true;
-}
 
 bool Same(const GuidFields& a, const GuidFields& b) {
     return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 && std::memcmp(a.data4, b.data4, 8) == 0;
@@ -61,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     GuidFields fromAscii, scanned;
     FUZZ_CHECK(ParseGuidText(ascii, fromAscii) == accepted);
-    FUZZ_CHECK(Scan(ascii, scanned) == accepted);
+    FUZZ_CHECK(ScanGuidText(ascii, scanned) == accepted);
     if (!accepted) return 0;
     FUZZ_CHECK(Same(parsed, fromAscii) && Same(parsed, scanned));
 

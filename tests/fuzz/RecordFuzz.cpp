@@ -13,6 +13,7 @@
 
 #include "cache/RecordParse.h"
 #include "tests/fuzz/FuzzCheck.h"
+#include "tests/support/ByteSource.h"
 
 namespace {
 
@@ -79,23 +80,6 @@ Walk WalkList(Cursor& cursor, std::span<const std::byte> within) {
     });
     return walk;
 }
-
-// The bytes of a stream as a source that may stop early, or fail there.
-class Source {
-public:
-    Source(std::span<const std::byte> bytes, bool fails) noexcept : bytes_(bytes), fails_(fails) {}
-    bool Read(std::byte* into, std::size_t want, std::size_t& got) noexcept {
-        got = std::min(want, bytes_.size() - at_);
-        if (got) std::memcpy(into, bytes_.data() + at_, got);
-        at_ += got;
-        return !(fails_ && got < want);
-    }
-
-private:
-    std::span<const std::byte> bytes_;
-    std::size_t at_ = 0;
-    bool fails_;
-};
 
 // The stored layout read field by field into record, as the parser must: what
 // was read before a failure stays, what was not stays as it was.
@@ -192,7 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     // The piecewise read sees the bytes that arrived before the stream stopped.
-    PieceCursor<Source> pieces(Source(bytes.first(end), fails), bytes.size(), pieceBytes);
+    PieceCursor<ByteSource> pieces(ByteSource(bytes.first(end), fails), bytes.size(), pieceBytes);
     const Walk fromPieces = WalkList(pieces, {});
     RecordCursor arrived(bytes.first(end));
     const Walk fromArrived = end == bytes.size() ? fromSpan : WalkList(arrived, bytes);

@@ -15,6 +15,7 @@
 #include "plugin/ReferenceArray.h"
 #include "tests/fuzz/FuzzCheck.h"
 #include "tests/fuzz/HostMemory.h"
+#include "tests/support/ByteSource.h"
 
 namespace {
 
@@ -41,21 +42,6 @@ Listing ListShown(std::span<const std::byte> bytes, bool dropType3) {
     });
     return listing;
 }
-
-class Source {
-public:
-    explicit Source(std::span<const std::byte> bytes) noexcept : bytes_(bytes) {}
-    bool Read(std::byte* into, std::size_t want, std::size_t& got) noexcept {
-        got = std::min(want, bytes_.size() - at_);
-        if (got) std::memcpy(into, bytes_.data() + at_, got);
-        at_ += got;
-        return true;
-    }
-
-private:
-    std::span<const std::byte> bytes_;
-    std::size_t at_ = 0;
-};
 
 void CheckText(const HostHeap& heap, const CodeUnit* text, std::span<const std::byte> stored) {
     FUZZ_CHECK(text != nullptr);
@@ -123,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::size_t count = 12345, heard = 0;
     ResultCode built;
     if (piecewise) {
-        PieceCursor<Source> cursor(Source(stream.View()), stream.size, pieceBytes);
+        PieceCursor<ByteSource> cursor(ByteSource(stream.View()), stream.size, pieceBytes);
         built = Build(heap, cursor, filter, records, count, heard);
     } else {
         RecordCursor cursor(stream.View());

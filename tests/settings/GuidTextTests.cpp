@@ -2,10 +2,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <cwchar>
 #include <random>
 
 #include "settings/GuidText.h"
+#include "tests/support/GuidScan.h"
 #include "tests/support/Units.h"
 
 namespace {
@@ -100,21 +100,6 @@ TEST(GuidText, CodeUnitsOutsideAsciiMatchNothing) {
     ExpectFields(out, kCanonical, after);
 }
 
-// swscanf with the identities' format, as they were read before.
-bool ScanGuid(const UnitString& text, GuidFields& out) {
-    const std::wstring terminated(text.begin(), text.end());
-    unsigned int d[11] = {};
-    if (swscanf(terminated.c_str(), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", &d[0], &d[1], &d[2], &d[3],
-                &d[4], &d[5], &d[6], &d[7], &d[8], &d[9], &d[10]) < 11) {
-        return false;
-    }
-    out.data1 = d[0];
-    out.data2 = static_cast<std::uint16_t>(d[1]);
-    out.data3 = static_cast<std::uint16_t>(d[2]);
-    for (int i = 0; i < 8; ++i) out.data4[i] = static_cast<std::uint8_t>(d[3 + i]);
-    return true;
-}
-
 // Every ASCII text reads as swscanf reads it: texts a few edits away from
 // GUID texts, over the characters its directives care about.
 TEST(GuidText, ReadsEveryAsciiTextAsSwscanfDoes) {
@@ -137,7 +122,7 @@ TEST(GuidText, ReadsEveryAsciiTextAsSwscanfDoes) {
         }
         GuidFields parsed, scanned;
         const bool parsedOk = ParseGuidText(text, parsed);
-        ASSERT_EQ(parsedOk, ScanGuid(text, scanned)) << testing::PrintToString(text);
+        ASSERT_EQ(parsedOk, ScanGuidText(text, scanned)) << testing::PrintToString(text);
         if (parsedOk) {
             ++accepted;
             ExpectFields(parsed, scanned, text);
