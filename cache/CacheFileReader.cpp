@@ -1,19 +1,14 @@
 #include "cache/CacheFileReader.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "cache/StorageChain.h"
 #include "common/UniqueResource.h"
 
 namespace {
 
-constexpr std::uint8_t kSignature[8] = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
 // Storages below the root must be opened exclusively, even for reading.
 constexpr DWORD kReadElement = STGM_READ | STGM_SHARE_EXCLUSIVE;
-
-std::uint16_t Word(const std::uint8_t* bytes, size_t offset) noexcept {
-    return static_cast<std::uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
-}
 
 }  // namespace
 
@@ -25,19 +20,14 @@ CompoundHeader ReadCompoundHeader(const CString& path) noexcept {
         header.result = HRESULT_FROM_WIN32(GetLastError());
         return header;
     }
-    std::uint8_t bytes[CompoundHeader::kBytes] = {};
+    std::byte bytes[CompoundHeader::kBytes] = {};
     if (!ReadFile(file.Get(), bytes, sizeof(bytes), &header.bytesRead, nullptr)) {
         header.result = HRESULT_FROM_WIN32(GetLastError());
         return header;
     }
     header.result = header.bytesRead == sizeof(bytes) ? S_OK : HRESULT_FROM_WIN32(ERROR_HANDLE_EOF);
-    if (header.bytesRead < 0x22) return header;
-    header.signature = std::memcmp(bytes, kSignature, sizeof(kSignature)) == 0;
-    header.minorVersion = Word(bytes, 0x18);
-    header.majorVersion = Word(bytes, 0x1A);
-    header.byteOrder = Word(bytes, 0x1C);
-    header.sectorShift = Word(bytes, 0x1E);
-    header.miniSectorShift = Word(bytes, 0x20);
+    static_cast<CompoundHeaderFields&>(header) =
+        DecodeCompoundHeader(std::span(bytes, std::min<size_t>(header.bytesRead, sizeof(bytes))));
     return header;
 }
 

@@ -13,32 +13,17 @@
 #include <vector>
 
 #include "cache/CacheMutex.h"
+#include "cache/CompoundHeader.h"
 #include "cache/RecordReader.h"
 #include "common/CString.h"
 #include "common/ComPtr.h"
 
 // The fixed part of a compound file's header, read with a plain file read.
-struct CompoundHeader {
-    static constexpr DWORD kBytes = 512;  // the header sector of either version
-
+struct CompoundHeader : CompoundHeaderFields {
     // S_OK when all kBytes arrived; the Win32 error of opening or reading the
     // file; HRESULT_FROM_WIN32(ERROR_HANDLE_EOF) when the file is shorter.
     HRESULT result = E_FAIL;
     DWORD bytesRead = 0;
-    bool signature = false;       // D0 CF 11 E0 A1 B1 1A E1
-    std::uint16_t minorVersion = 0;
-    std::uint16_t majorVersion = 0;   // 3 or 4
-    std::uint16_t byteOrder = 0;      // 0xFFFE
-    std::uint16_t sectorShift = 0;    // 9 (512 bytes, version 3) or 12 (4096, version 4)
-    std::uint16_t miniSectorShift = 0;
-
-    // 2^sectorShift; 0 when the shift cannot be a sector size.
-    std::uint32_t SectorSize() const noexcept { return sectorShift >= 7 && sectorShift <= 16 ? 1u << sectorShift : 0; }
-    // Version 3 with 512-byte sectors or version 4 with 4096-byte sectors.
-    bool Consistent() const noexcept {
-        return signature && byteOrder == 0xFFFE &&
-               ((majorVersion == 3 && sectorShift == 9) || (majorVersion == 4 && sectorShift == 12));
-    }
 };
 
 // Reads the header of the file at path; opens it for reading only, shared.

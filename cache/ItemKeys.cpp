@@ -1,56 +1,57 @@
 #include "cache/ItemKeys.h"
 
 #include <iterator>
-#include <string_view>
 
 namespace {
 
-constexpr std::wstring_view kReserved = L"/%*:|!\n\r\t?\"";
+constexpr UnitText kReservedText("/%*:|!\n\r\t?\"");
+constexpr UnitView kReserved = kReservedText.View();
 constexpr size_t kExtensionLength = std::size(kItemExtension) - 1;
 
-CString FormKey(const CString& fileName, wchar_t suffix) {
-    CString key = fileName.size() > kExtensionLength ? fileName.substr(0, fileName.size() - kExtensionLength) : CString();
+UnitString FormKey(UnitView fileName, CodeUnit suffix) {
+    UnitString key(fileName.size() > kExtensionLength ? fileName.substr(0, fileName.size() - kExtensionLength)
+                                                      : UnitView());
     key += suffix;
     return EncodeName(key);
 }
 
 }  // namespace
 
-CString EncodeName(const CString& text) {
-    if (text.find_first_of(kReserved.data(), 0, kReserved.size()) == CString::npos) return text;
-    CString encoded;
+UnitString EncodeName(UnitView text) {
+    if (text.find_first_of(kReserved) == UnitView::npos) return UnitString(text);
+    UnitString encoded;
     encoded.reserve(text.size() + 16);
-    for (wchar_t c : text) {
+    for (CodeUnit c : text) {
         const size_t position = kReserved.find(c);
-        if (position == std::wstring_view::npos) {
+        if (position == UnitView::npos) {
             encoded += c;
         } else {
-            encoded += L'%';
-            encoded += static_cast<wchar_t>(L'0' + position / 10);
-            encoded += static_cast<wchar_t>(L'0' + position % 10);
+            encoded += CodeUnit('%');
+            encoded += static_cast<CodeUnit>('0' + position / 10);
+            encoded += static_cast<CodeUnit>('0' + position % 10);
         }
     }
     return encoded;
 }
 
-CString ItemKey(const CString& fileName) { return FormKey(fileName, L'I'); }
-CString ChildrenKey(const CString& fileName) { return FormKey(fileName, L'C'); }
+UnitString ItemKey(UnitView fileName) { return FormKey(fileName, 'I'); }
+UnitString ChildrenKey(UnitView fileName) { return FormKey(fileName, 'C'); }
 
-bool DecodeName(const CString& key, CString& text) {
+bool DecodeName(UnitView key, UnitString& text) {
     text.clear();
     text.reserve(key.size());
     bool wellFormed = true;
     for (size_t i = 0; i < key.size(); ++i) {
-        const wchar_t c = key[i];
-        if (c != L'%') {
+        const CodeUnit c = key[i];
+        if (c != '%') {
             // EncodeName leaves no reserved character bare.
-            if (kReserved.find(c) != std::wstring_view::npos) wellFormed = false;
+            if (kReserved.find(c) != UnitView::npos) wellFormed = false;
             text += c;
             continue;
         }
-        const bool digits = i + 2 < key.size() && key[i + 1] >= L'0' && key[i + 1] <= L'9' && key[i + 2] >= L'0' &&
-                            key[i + 2] <= L'9';
-        const size_t position = digits ? static_cast<size_t>((key[i + 1] - L'0') * 10 + (key[i + 2] - L'0')) : kReserved.size();
+        const bool digits = i + 2 < key.size() && key[i + 1] >= '0' && key[i + 1] <= '9' && key[i + 2] >= '0' &&
+                            key[i + 2] <= '9';
+        const size_t position = digits ? static_cast<size_t>((key[i + 1] - '0') * 10 + (key[i + 2] - '0')) : kReserved.size();
         if (position >= kReserved.size()) {
             wellFormed = false;
             text += c;
@@ -62,12 +63,12 @@ bool DecodeName(const CString& key, CString& text) {
     return wellFormed;
 }
 
-DecodedKey DecodeKey(const CString& key) {
+DecodedKey DecodeKey(UnitView key) {
     DecodedKey decoded;
     if (key.empty()) return decoded;
-    const wchar_t suffix = key.back();
-    if (suffix != L'I' && suffix != L'C') return decoded;
-    decoded.kind = suffix == L'I' ? KeyKind::Item : KeyKind::Children;
+    const CodeUnit suffix = key.back();
+    if (suffix != 'I' && suffix != 'C') return decoded;
+    decoded.kind = suffix == 'I' ? KeyKind::Item : KeyKind::Children;
     decoded.wellFormed = DecodeName(key.substr(0, key.size() - 1), decoded.name);
     return decoded;
 }

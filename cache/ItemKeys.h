@@ -1,10 +1,10 @@
 #pragma once
 // Element keys of an item in the cache, formed from its file name.
-#include "common/CString.h"
+#include "common/CodeUnit.h"
 
 // Escapes the reserved characters (/ % * : | ! LF CR TAB ? ") as %NN, NN being
 // the character's position in that list.
-CString EncodeName(const CString& text);
+UnitString EncodeName(UnitView text);
 
 // The item extension every item file name ends in.
 inline constexpr wchar_t kItemExtension[] = L".<item>";
@@ -15,7 +15,7 @@ inline constexpr wchar_t kHeaderKey[] = L"headerstream";
 // reserved list turns back into its character. False when key is no text that
 // EncodeName gives (an escape outside the list, a bare reserved character);
 // text then holds the key with the escapes that could be read turned back.
-bool DecodeName(const CString& key, CString& text);
+bool DecodeName(UnitView key, UnitString& text);
 
 enum class KeyKind { Item, Children, Other };
 
@@ -26,12 +26,12 @@ enum class KeyKind { Item, Children, Other };
 // plug-in can never ask for.
 struct DecodedKey {
     KeyKind kind = KeyKind::Other;
-    CString name;  // the decoded text before the suffix
+    UnitString name;  // the decoded text before the suffix
     bool wellFormed = false;
 };
-DecodedKey DecodeKey(const CString& key);
+DecodedKey DecodeKey(UnitView key);
 
 // The key of the item's record stream and of its children stream. The file name
 // loses its 7-character extension (".<item>") before the suffix is added.
-CString ItemKey(const CString& fileName);
-CString ChildrenKey(const CString& fileName);
+UnitString ItemKey(UnitView fileName);
+UnitString ChildrenKey(UnitView fileName);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "cache/RefObj.h"
+#include "common/CodeUnit.h"
 
 struct ItemObject : RefObj {
     static constexpr int kNameChars = 260;
@@ -21,8 +22,8 @@ struct ItemObject : RefObj {
     std::int32_t linkType = -1;
     double timestamp = -1.0;  // OLE Automation date; -1.0 means none
     // One code unit more than a stored text can fill, so the text always ends.
-    wchar_t name[kNameChars + 1] = {};
-    wchar_t path[kPathChars + 1] = {};
+    CodeUnit name[kNameChars + 1] = {};
+    CodeUnit path[kPathChars + 1] = {};
     std::int32_t timestampKind = 0;
 };
 

@@ -5,6 +5,16 @@
 
 #include "common/HostResults.h"
 
+namespace {
+
+std::size_t StatedBytes(IStream* stream, std::size_t limit) noexcept {
+    STATSTG stat{};
+    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return 0;
+    return static_cast<std::size_t>(std::min<ULONGLONG>(stat.cbSize.QuadPart, limit));
+}
+
+}  // namespace
+
 HRESULT StreamBytes::Read(IStream* stream, std::size_t limit) {
     data_.reset();
     size_ = 0;
@@ -21,49 +31,16 @@ HRESULT StreamBytes::Read(IStream* stream, std::size_t limit) {
     return FAILED(hr) && size_ == 0 ? ITEM_E_CACHEREAD : S_OK;
 }
 
-StreamCursor::StreamCursor(IStream* stream, std::size_t limit) : stream_(stream) {
-    STATSTG stat{};
-    if (FAILED(stream->Stat(&stat, STATFLAG_NONAME))) return;
-    bytes_ = left_ = static_cast<std::size_t>(std::min<ULONGLONG>(stat.cbSize.QuadPart, limit));
-    // A piece, and room to keep the start of a record cut at its end.
-    buffer_ = std::make_unique_for_overwrite<std::byte[]>(std::min(bytes_, kPieceBytes + kMaxRecordBytes));
+bool StreamSource::Read(std::byte* into, std::size_t want, std::size_t& got) noexcept {
+    // A piece is far below 4 GB.
+    ULONG arrived = 0;
+    const HRESULT hr = stream_->Read(into, static_cast<ULONG>(want), &arrived);
+    got = arrived;
+    return SUCCEEDED(hr);
 }
 
-void StreamCursor::Ensure(std::size_t size) {
-    if (end_ - begin_ >= size || left_ == 0) return;
-    std::memmove(buffer_.get(), buffer_.get() + begin_, end_ - begin_);
-    end_ -= begin_;
-    begin_ = 0;
-    const std::size_t room = std::min(bytes_, kPieceBytes + kMaxRecordBytes) - end_;
-    const ULONG want = static_cast<ULONG>(std::min(left_, room));
-    ULONG got = 0;
-    const HRESULT hr = stream_->Read(buffer_.get() + end_, want, &got);
-    end_ += std::min(got, want);
-    left_ -= want;
-    if (FAILED(hr) || got < want) left_ = 0;  // what arrived is all there is
-}
-
-std::size_t StoredTextLength(std::span<const std::byte> text) noexcept {
-    const std::size_t units = (text.size() + 1) / 2;
-    std::size_t length = 0;
-    while (length < units) {
-        const auto low = static_cast<unsigned char>(text[2 * length]);
-        const auto high = 2 * length + 1 < text.size() ? static_cast<unsigned char>(text[2 * length + 1]) : 0u;
-        if (low == 0 && high == 0) break;
-        ++length;
-    }
-    return length;
-}
-
-void CopyStoredText(std::span<const std::byte> text, wchar_t* out, std::size_t length) noexcept {
-    const std::size_t bytes = 2 * length;
-    if (bytes <= text.size()) {
-        std::memcpy(out, text.data(), bytes);
-    } else {
-        std::memcpy(out, text.data(), text.size());
-        out[length - 1] = static_cast<wchar_t>(static_cast<unsigned char>(text[text.size() - 1]));
-    }
-}
+StreamCursor::StreamCursor(IStream* stream, std::size_t limit)
+    : PieceCursor(StreamSource(stream), StatedBytes(stream, limit)) {}
 
 HRESULT ReadChildList(IStream* stream, std::size_t limit, std::vector<RefPtr<ChildWithLink>>& children) {
     StreamBytes bytes;

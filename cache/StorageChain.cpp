@@ -14,16 +14,6 @@ bool IsEmptyStorage(IStorage* storage) noexcept {
 
 }  // namespace
 
-void SplitKey(const CString& key, StoragePath& slot) {
-    slot.names.clear();
-    const size_t length = key.size();
-    const size_t split = length == 0 ? 0 : kStorageNameUnits * ((length - 1) / kStorageNameUnits);
-    for (size_t offset = 0; offset < split; offset += kStorageNameUnits) {
-        slot.names.push_back(key.substr(offset, kStorageNameUnits) + L'F');
-    }
-    slot.leafName = key.substr(split) + L'S';
-}
-
 HRESULT MapStorageResult(HRESULT hr) noexcept {
     switch (hr) {
         case STG_E_FILENOTFOUND:

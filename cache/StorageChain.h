@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "cache/KeySplit.h"
 #include "common/CString.h"
 #include "common/ComPtr.h"
 
@@ -24,12 +25,8 @@ struct StoragePath {
     IStorage* current = nullptr;  // innermost opened storage, or the root
 };
 
-// Code units of a key per storage name, which adds "F".
-inline constexpr size_t kStorageNameUnits = 30;
-
-// Fills slot's names and leaf name from key: each 30 code units before the last
-// 1-30 name a storage (+ "F"), the rest names the stream (+ "S").
-void SplitKey(const CString& key, StoragePath& slot);
+// Fills slot's names and leaf name from key by the split rule.
+inline void SplitKey(const CString& key, StoragePath& slot) { SplitKey(key, slot.names, slot.leafName); }
 
 // Turns a storage failure into the cache's result codes.
 HRESULT MapStorageResult(HRESULT hr) noexcept;

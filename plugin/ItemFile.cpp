@@ -9,6 +9,7 @@
 #include "common/HostResults.h"
 #include "common/RequestTrace.h"
 #include "common/Result.h"
+#include "plugin/ItemPath.h"
 #include "plugin/ReferenceList.h"
 #include "settings/ThreadToken.h"
 #include "settings/VaultViewCache.h"
@@ -32,18 +33,9 @@ void* CItemFile::InterfaceFor(REFIID iid) noexcept {
     return nullptr;
 }
 
-HRESULT CItemFile::SplitPath(const CString& path, ItemPathParts& parts) {
-    parts.drive = PathGetDriveNumberW(path.c_str());
-    if (parts.drive == -1) return ITEM_E_INVALIDNAME;
-    parts.marker = path.find(L"<items>");
-    if (parts.marker == CString::npos) return ITEM_E_INVALIDNAME;
-    parts.viewRoot = path.substr(0, parts.marker);
-    return S_OK;
-}
-
 HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId, bool processCaches) {
     ItemPathParts parts;
-    const HRESULT split = SplitPath(path, parts);
+    const HRESULT split = SplitItemPath(path, PathGetDriveNumberW(path.c_str()), parts) ? S_OK : ITEM_E_INVALIDNAME;
     if (RequestObserver* observer = Observer()) {
         observer->ItemPath(parts.drive, parts.marker != CString::npos, parts.viewRoot, ItemName(path), split);
     }
@@ -51,11 +43,6 @@ HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId, bool processCac
     // Without a vault identity there is no cache to read: never invent one.
     if (!ProcessVaultViews().ReadIdentity(parts.viewRoot, ViewIdentity::Vault, vaultId, processCaches)) return ITEM_E_INVALIDNAME;
     return S_OK;
-}
-
-CString CItemFile::ItemName(const CString& path) {
-    const size_t slash = path.rfind(L'\\');
-    return slash == CString::npos ? path : path.substr(slash + 1);
 }
 
 HRESULT CItemFile::Init(BSTR path) noexcept try {

@@ -13,13 +13,6 @@
 #include "common/UniqueResource.h"
 #include "module/ComObject.h"
 
-// What the lookup takes from an item path.
-struct ItemPathParts {
-    int drive = -1;     // 0 for A: ...; -1 when the path has no drive letter
-    size_t marker = CString::npos;  // where "<items>" starts
-    CString viewRoot;   // the text before "<items>"
-};
-
 class CItemFile : public ComObjectRoot<MultiThreadModel>, public IItemFile, public IPlxFileNavigator {
 public:
     HRESULT FinalConstruct() noexcept;
@@ -57,11 +50,6 @@ private:
     // letter, contains "<items>" and its view root names a vault.
     // processCaches false: the thread acts for another user (asked once per request).
     static HRESULT FindVault(const CString& path, GUID& vaultId, bool processCaches);
-    // 0x8004021D unless the path has a drive letter and contains "<items>"
-    // (case-sensitive); parts holds what was found up to the failure.
-    static HRESULT SplitPath(const CString& path, ItemPathParts& parts);
-    // The last path component (only the backslash separates).
-    static CString ItemName(const CString& path);
 
     UniqueBstr itemPath_;
     double timestamp_ = 0.0;

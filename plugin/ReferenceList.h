@@ -4,11 +4,8 @@
 #include <span>
 
 #include "cache/RecordReader.h"
+#include "plugin/ReferenceArray.h"
 #include "plugin/ReferenceRecord.h"
-
-struct ReferenceFilter {
-    bool dropType3 = false;  // SetOption(3): children of type 3 are left out too
-};
 
 // Children whose state is 3 never reach the host. S_OK with the array and its
 // count (a zero-length block when no child is shown); ITEM_E_CACHEREAD when the

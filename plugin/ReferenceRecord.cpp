@@ -1,11 +1,7 @@
 #include "plugin/ReferenceRecord.h"
 
+#include "plugin/ReferenceArray.h"
+
 void FreeReferenceRecords(ReferenceRecord* records, long count) noexcept {
-    if (!records) return;
-    for (long i = 0; i < count; ++i) {
-        SysFreeString(records[i].path);
-        SysFreeString(records[i].name);
-        CoTaskMemFree(records[i].numbers);
-    }
-    CoTaskMemFree(records);
+    FreeRecords(TaskMemory{}, records, count > 0 ? static_cast<std::size_t>(count) : 0);
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 
 #include "PlxHostInterfaces.h"
+#include "common/CodeUnit.h"
 
 static_assert(sizeof(ReferenceNumbers) == 20);
 static_assert(offsetof(ReferenceNumbers, ref1) == 0 && offsetof(ReferenceNumbers, ref3) == 4 &&
@@ -18,6 +19,18 @@ static_assert(offsetof(ReferenceRecord, name) == 24);
 static_assert(offsetof(ReferenceRecord, linkCode) == 32);
 static_assert(offsetof(ReferenceRecord, one) == 36);
 static_assert(offsetof(ReferenceRecord, typeCode) == 48);
+
+// What the host frees the records with: the task allocator and BSTRs.
+struct TaskMemory {
+    using Record = ReferenceRecord;
+    void* Alloc(std::size_t bytes) const noexcept { return CoTaskMemAlloc(bytes); }
+    void* Realloc(void* block, std::size_t bytes) const noexcept { return CoTaskMemRealloc(block, bytes); }
+    void Free(void* block) const noexcept { CoTaskMemFree(block); }
+    CodeUnit* AllocText(std::size_t length) const noexcept {
+        return SysAllocStringLen(nullptr, static_cast<UINT>(length));
+    }
+    void FreeText(CodeUnit* text) const noexcept { SysFreeString(text); }
+};
 
 // Frees an array of count records as the host does: each record's BSTRs and
 // numbers block, then the array.

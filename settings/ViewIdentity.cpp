@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <cwchar>
+#include "settings/GuidText.h"
 
 CString ViewIniPath(const CString& folder) {
     CString iniPath = folder;
@@ -24,15 +24,13 @@ bool ReadViewIdentity(const CString& folder, int which, GUID& out, IdentityText*
     if (detail) *detail = IdentityText{CString(text, chars)};
     if (chars == 0) return false;
 
-    unsigned int d1 = 0, d2 = 0, d3 = 0, b[8] = {};
-    const int fields = swscanf(text, L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", &d1, &d2, &d3, &b[0],
-                               &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7]);
-    if (fields < 11) return false;
-
-    out.Data1 = d1;
-    out.Data2 = static_cast<unsigned short>(d2);
-    out.Data3 = static_cast<unsigned short>(d3);
-    for (int i = 0; i < 8; ++i) out.Data4[i] = static_cast<unsigned char>(b[i]);
+    // Read up to its first NUL, as it always was.
+    GuidFields fields;
+    if (!ParseGuidText(text, fields)) return false;
+    out.Data1 = fields.data1;
+    out.Data2 = fields.data2;
+    out.Data3 = fields.data3;
+    for (int i = 0; i < 8; ++i) out.Data4[i] = fields.data4[i];
     if (detail) {
         detail->parsed = true;
         detail->guid = out;

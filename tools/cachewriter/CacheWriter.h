@@ -5,34 +5,11 @@
 // item data.
 #include <objbase.h>
 
-#include <cstdint>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/ComPtr.h"
-
-using Bytes = std::vector<std::uint8_t>;
-
-struct StoredRecord {
-    std::int32_t recordVersion = 1;
-    std::wstring name;
-    std::wstring path;
-    std::int32_t ref1 = 11, ref2 = 12, ref3 = 13, ref4 = 14;
-    std::int32_t linkType = 4;
-    double timestamp = 45000.5;
-    std::int32_t timestampKind = 2;
-    std::int32_t itemType = 1;
-    std::int32_t state = 0;
-    std::int32_t aux1 = 0, aux2 = 0;
-    // Stored byte counts other than the texts' own sizes (for damaged records).
-    std::optional<std::int32_t> nameBytes, pathBytes;
-
-    Bytes Serialize() const;
-};
-
-// The skipped word, the count (the number of records unless given) and the records.
-Bytes ChildrenStream(const std::vector<StoredRecord>& children, std::optional<std::uint32_t> count = {});
+#include "tools/cachewriter/StoredRecord.h"
 
 // How a new file is laid out: the plug-in creates version 4 files with
 // 4096-byte sectors; files of version 3 have 512-byte sectors.

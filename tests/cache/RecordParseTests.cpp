@@ -1,0 +1,75 @@
+// The record parsers over bytes, as every platform builds them: read piece by
+// piece, from a stream that stops early, and the texts the host receives.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "cache/RecordParse.h"
+#include "tests/support/ByteSource.h"
+#include "tests/support/Units.h"
+#include "tools/cachewriter/StoredRecord.h"
+
+namespace {
+
+std::span<const std::byte> View(const Bytes& bytes) { return std::as_bytes(std::span(bytes)); }
+
+template <class Cursor>
+ResultCode Names(Cursor& cursor, std::vector<UnitString>& names) {
+    return ParseChildList(cursor, [&](Cursor& records) {
+        RecordView child;
+        const ResultCode result = ParseRecord(records, child);
+        if (!IsFailure(result)) names.push_back(StoredText(child.name));
+        return result;
+    });
+}
+
+Bytes ThreeChildren() {
+    std::vector<StoredRecord> children(3);
+    children[0].name = Units("first");
+    children[1].name = UnitString(260, CodeUnit('n'));  // a whole field
+    children[1].path = UnitString(520, CodeUnit('p'));
+    children[2].name = Units("third");
+    return ChildrenStream(children);
+}
+
+TEST(RecordParse, PiecesOfAnySizeGiveTheChildrenOfOneRead) {
+    const Bytes stream = ThreeChildren();
+    std::vector<UnitString> whole;
+    RecordCursor cursor(View(stream));
+    ASSERT_EQ(Names(cursor, whole), kSucceeded);
+    ASSERT_EQ(whole.size(), 3u);
+    EXPECT_EQ(whole[2], Units("third"));
+    for (size_t piece : {1u, 3u, 50u, 1000u, 64u * 1024}) {
+        std::vector<UnitString> pieces;
+        PieceCursor<ByteSource> reader(ByteSource(View(stream)), stream.size(), piece);
+        EXPECT_EQ(Names(reader, pieces), kSucceeded) << piece;
+        EXPECT_EQ(pieces, whole) << piece;
+    }
+}
+
+TEST(RecordParse, AStreamThatStopsEarlyEndsWithWhatArrived) {
+    const Bytes stream = ThreeChildren();
+    const size_t third = stream.size() - (60 + 10);  // where the third record starts
+    for (bool fails : {false, true}) {
+        for (size_t stopAt : {size_t{0}, size_t{6}, third, third + 20, stream.size() - 1}) {
+            std::vector<UnitString> names;
+            PieceCursor<ByteSource> reader(ByteSource(View(stream).first(stopAt), fails), stream.size(), 100);
+            EXPECT_EQ(Names(reader, names), kCacheReadFailed) << stopAt;
+            EXPECT_EQ(names.size(), stopAt >= third ? 2u : 0u) << stopAt;
+        }
+    }
+}
+
+TEST(StoredText, TextsAsTheHostReceivesThem) {
+    const std::byte odd[] = {std::byte{'a'}, std::byte{0}, std::byte{'b'}};
+    EXPECT_EQ(StoredText(odd), Units("ab")) << "a last odd byte is a code unit of its own";
+    const std::byte cut[] = {std::byte{'a'}, std::byte{0}, std::byte{0}, std::byte{0}, std::byte{'b'}, std::byte{0}};
+    EXPECT_EQ(StoredText(cut), Units("a")) << "the text ends at its first NUL";
+    // A record whose version is below 1 has no texts at all: nothing behind them.
+    EXPECT_EQ(StoredText({}), UnitString());
+    CodeUnit untouched = 'x';
+    CopyStoredText({}, &untouched, 0);
+    EXPECT_EQ(untouched, 'x');
+}
+
+}  // namespace
