@@ -134,6 +134,16 @@ protected:
         EXPECT_EQ(FreshVaultName(kVaultB), forB);
     }
 
+    // temp_\a with a desktop.ini naming vault A, written secondsAgo and
+    // registered as the machine's view "Alpha"; answers the root.
+    std::wstring DatedAlpha(long long secondsAgo) {
+        const std::wstring root = temp_ / L"a";
+        WriteDesktopIni(root, kVaultA, kView1);
+        DateFile(root + L"\\desktop.ini", secondsAgo);
+        RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
+        return root;
+    }
+
     RegistrySnapshot snapshot_{RegistrySnapshot::ApplicationKeys()};
     TempFolder temp_{L"viewcache"};
 };
@@ -213,11 +223,8 @@ TEST_F(VaultViewCacheTest, ApplicationKeyAndItsParentDeletedThenWrittenAgain) {
 }
 
 TEST_F(VaultViewCacheTest, DesktopIniRewrittenInPlaceWithTheSameSize) {
-    const std::wstring root = temp_ / L"a";
+    const std::wstring root = DatedAlpha(7200);
     const std::wstring ini = root + L"\\desktop.ini";
-    WriteDesktopIni(root, kVaultA, kView1);
-    DateFile(ini, 7200);
-    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
     ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
 
     WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
@@ -233,11 +240,8 @@ TEST_F(VaultViewCacheTest, DesktopIniRewrittenInPlaceWithTheSameSize) {
 // creation, access and write times all as before. Only the change time, which
 // moves with every write and every change of the other times, tells.
 TEST_F(VaultViewCacheTest, DesktopIniRewrittenWithTheSameSizeAndEveryTimeSetBack) {
-    const std::wstring root = temp_ / L"a";
+    const std::wstring root = DatedAlpha(7200);
     const std::wstring ini = root + L"\\desktop.ini";
-    WriteDesktopIni(root, kVaultA, kView1);
-    DateFile(ini, 7200);
-    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
     ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
 
     WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
@@ -269,11 +273,8 @@ TEST_F(VaultViewCacheTest, DesktopIniRewrittenWithTheSameSizeAndEveryTimeSetBack
 // functions answer a file they cannot open as one without the key: that answer
 // is no read of the file and must not outlive the moment.
 TEST_F(VaultViewCacheTest, DesktopIniHeldWithoutSharingIsReadAgainOnceReleased) {
-    const std::wstring root = temp_ / L"a";
+    const std::wstring root = DatedAlpha(3600);
     const std::wstring ini = root + L"\\desktop.ini";
-    WriteDesktopIni(root, kVaultA, kView1);
-    DateFile(ini, 3600);
-    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
     GUID vault{};
     {
         UniqueFileHandle held(CreateFileW(ini.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -292,10 +293,7 @@ TEST_F(VaultViewCacheTest, DesktopIniHeldWithoutSharingIsReadAgainOnceReleased) 
 // A service impersonating its callers reads each caller's registry and files:
 // a thread that holds another user's token neither uses nor fills the caches.
 TEST_F(VaultViewCacheTest, AThreadActingForAnotherUserReadsAfreshAndKeepsNothing) {
-    const std::wstring root = temp_ / L"a";
-    WriteDesktopIni(root, kVaultA, kView1);
-    DateFile(root + L"\\desktop.ini", 3600);
-    RegisterVaultView(RegistrationPlace::Machine, L"Alpha", root.c_str());
+    const std::wstring root = DatedAlpha(3600);
     ASSERT_EQ(CachedVaultName(kVaultA), L"Alpha");
     RegisterVaultView(RegistrationPlace::Machine, L"Beta", root.c_str());  // the kept registrations are stale now
 
