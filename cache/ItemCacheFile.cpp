@@ -45,16 +45,9 @@ bool FolderExists(const CString& folder) {
 // Built when the module loads, without a guard of the thread runtime's.
 FolderSet g_knownFolders;
 
-constexpr DWORD kStorageMode = STGM_SHARE_EXCLUSIVE;
-
 }  // namespace
 
-CItemCacheFile::CItemCacheFile(const GUID& vaultId) : vaultId_(vaultId) {
-    description_ = kDescriptionText + std::to_wstring(kFormatVersion);
-    FormPath(false);
-}
-
-CItemCacheFile::CItemCacheFile(const GUID& vaultId, bool processCaches)
+CItemCacheFile::CItemCacheFile(const GUID& vaultId, std::optional<bool> processCaches)
     : vaultId_(vaultId), processCaches_(processCaches) {
     description_ = kDescriptionText + std::to_wstring(kFormatVersion);
     FormPath(false);
@@ -112,7 +105,7 @@ HRESULT CItemCacheFile::OpenFile(std::optional<StorageChain>& chain) {
     for (int round = 0; round < 2; ++round) {
         ComPtr<IStorage> root;
         const HRESULT opened =
-            StgOpenStorageEx(path_.c_str(), (readOnly ? STGM_READ : STGM_READWRITE) | kStorageMode, STGFMT_ANY, 0,
+            StgOpenStorageEx(path_.c_str(), (readOnly ? STGM_READ : STGM_READWRITE) | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
                              nullptr, nullptr, IID_IStorage, root.PutVoid());
         if (SUCCEEDED(opened)) {
             existed_ = true;
@@ -158,7 +151,7 @@ HRESULT CItemCacheFile::CreateStorage(ComPtr<IStorage>& root) {
     options.ulSectorSize = 4096;
     options.pwcsTemplateFile = nullptr;
     // STGM_FAILIFTHERE: a file that is there is never replaced.
-    return StgCreateStorageEx(path_.c_str(), STGM_FAILIFTHERE | STGM_READWRITE | kStorageMode, STGFMT_DOCFILE, 0,
+    return StgCreateStorageEx(path_.c_str(), STGM_FAILIFTHERE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, STGFMT_DOCFILE, 0,
                               &options, nullptr, IID_IStorage, root.PutVoid());
 }
 

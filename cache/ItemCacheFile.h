@@ -25,10 +25,10 @@ public:
     // Computes the file's path for the vault and creates its folders. Without a
     // per-user data folder there is no place for the file: the path stays empty
     // and nothing is created.
-    explicit CItemCacheFile(const GUID& vaultId);
     // processCaches: what the request found of the calling thread (false: it
-    // acts for another user), so that it is asked once per request.
-    CItemCacheFile(const GUID& vaultId, bool processCaches);
+    // acts for another user), so that it is asked once per request; without
+    // it the file's settings ask.
+    explicit CItemCacheFile(const GUID& vaultId, std::optional<bool> processCaches = std::nullopt);
 
     const CString& Path() const noexcept { return path_; }
     const CString& Description() const noexcept { return description_; }

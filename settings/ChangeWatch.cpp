@@ -73,7 +73,7 @@ bool RegistryWatch::ArmWithParent(HKEY root, const wchar_t* path, bool subtree) 
     return false;
 }
 
-bool RegistryWatch::AnyChanged(std::initializer_list<const RegistryWatch*> watches, bool checkKeys) noexcept {
+bool RegistryWatch::AnyChanged(std::initializer_list<const RegistryWatch*> watches) noexcept {
     HANDLE events[MAXIMUM_WAIT_OBJECTS];
     DWORD count = 0;
     for (const RegistryWatch* watch : watches) {
@@ -83,7 +83,6 @@ bool RegistryWatch::AnyChanged(std::initializer_list<const RegistryWatch*> watch
     }
     // A failed wait proves nothing: it counts as a change.
     if (count > 0 && WaitForMultipleObjects(count, events, FALSE, 0) != WAIT_TIMEOUT) return true;
-    if (!checkKeys) return false;
     for (const RegistryWatch* watch : watches) {
         if (watch->KeyChanged()) return true;
     }

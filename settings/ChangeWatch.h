@@ -19,25 +19,25 @@ public:
     RegistryWatch(const RegistryWatch&) = delete;
     RegistryWatch& operator=(const RegistryWatch&) = delete;
 
+    // Arms the watch on root\path (and its subtree when asked) and on its
+    // parent, so that AnyChanged sees the key's deletion. A key at the root of
+    // its hive has no parent to watch; its deletion is then asked of the key on
+    // each AnyChanged.
+    bool ArmWithParent(HKEY root, const wchar_t* path, bool subtree) noexcept;
+
+    // True when any watched key may have changed since it was armed: a notification
+    // fired (on the key, or on its parent when that is watched), a watched key
+    // without a parent watch was deleted, or a key that was missing exists
+    // now (one open each). One wait covers every notification. Safe to call
+    // from several threads.
+    static bool AnyChanged(std::initializer_list<const RegistryWatch*> watches) noexcept;
+
+private:
     // Arms the watch on root\path (and its subtree when asked). A missing key
     // counts as armed: AnyChanged then asks whether it exists yet. False when
     // nothing could be armed; AnyChanged then always answers true.
     bool Arm(HKEY root, const wchar_t* path, bool subtree) noexcept;
 
-    // Arms the parent watch as well, so that AnyChanged sees the key's deletion.
-    // A key at the root of its hive has no parent to watch; its deletion is
-    // then asked of the key on each AnyChanged.
-    bool ArmWithParent(HKEY root, const wchar_t* path, bool subtree) noexcept;
-
-    // True when any watched key may have changed since Arm: a notification
-    // fired (on the key, or on its parent when that is watched), a watched key
-    // without a parent watch was deleted, or a key that was missing exists
-    // now (one open each). One wait covers every notification. checkKeys
-    // false leaves out the questions of deletion and creation, for keys that
-    // are never deleted. Safe to call from several threads.
-    static bool AnyChanged(std::initializer_list<const RegistryWatch*> watches, bool checkKeys = true) noexcept;
-
-private:
     bool KeyChanged() const noexcept;
 
     enum class State { Unarmed, Watching, Missing };
