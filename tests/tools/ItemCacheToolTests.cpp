@@ -251,7 +251,7 @@ TEST_F(ItemCacheTool, CheckNamesEveryKindOfDamage) {
         << "the summary line comes last";
 
     // NaN and infinite timestamps come out as null in strict JSON.
-    const Json checked = Json::parse(Utf8(ReportJson(Command::Check, report, {})));
+    const Json checked = Json::parse(ReportJson(Command::Check, report, {}));
     bool sawNan = false;
     for (const Json& item : checked.at("items")) {
         if (item.at("name") != "Nan") continue;
@@ -259,7 +259,7 @@ TEST_F(ItemCacheTool, CheckNamesEveryKindOfDamage) {
         EXPECT_TRUE(item.at("record").at("timestamp").is_null()) << item.dump();
     }
     EXPECT_TRUE(sawNan);
-    const Json shown = Json::parse(Utf8(ReportJson(Command::Show, InspectItem(path, L"Nan", {}), {})));
+    const Json shown = Json::parse(ReportJson(Command::Show, InspectItem(path, L"Nan", {}), {}));
     EXPECT_TRUE(shown.at("items")[0].at("childList")[0].at("stored").at("timestamp").is_null()) << shown.dump();
 }
 

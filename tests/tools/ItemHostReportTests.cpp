@@ -62,7 +62,7 @@ TEST(ItemHostReport, TextAndJsonShowEveryAnswer) {
     ItemAnswer odd = found;
     odd.date = std::numeric_limits<double>::quiet_NaN();
     odd.references[0].name = std::wstring(L"half ") + static_cast<wchar_t>(0xD83D);
-    const Json json = Json::parse(Utf8(FormatJson(format, {found, missing, odd})));
+    const Json json = Json::parse(JsonText(FormatJson(format, {found, missing, odd})));
     const Json& items = json.at("items");
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[0].at("path"), "C:\\V\\<items>\\A \"q\".<item>");
@@ -74,7 +74,7 @@ TEST(ItemHostReport, TextAndJsonShowEveryAnswer) {
     EXPECT_TRUE(items[2].at("oleDate").is_null());
     EXPECT_EQ(items[2].at("references")[0].at("name"), "half \xEF\xBF\xBD");
     EXPECT_EQ(json.at("plugin").at("capabilities"), 0x4001);
-    EXPECT_EQ(Json::parse(Utf8(FormatJson(format, {}))).at("items"), Json::array());
+    EXPECT_EQ(FormatJson(format, {}).at("items"), Json::array());
 }
 
 }  // namespace

@@ -13,13 +13,14 @@
 
 using Json = nlohmann::ordered_json;
 
-// UTF-16 to UTF-8; a lone surrogate becomes U+FFFD.
 // A finite number as itself, NaN and the infinities as null.
 Json Number(double value);
 // {"<codeMember>": "0x80040213", "meaning": "the item is not in the cache"}
 Json ResultObject(HRESULT hr, const char* codeMember = "code");
-// The document pretty-printed (two spaces), ending in a newline.
-std::wstring JsonText(const Json& document);
+// The document pretty-printed (two spaces) as UTF-8, ending in a newline.
+std::string JsonText(const Json& document);
+// A text member as the tools read it back for their text views.
+std::wstring Text(const Json& member);
 
 // Builds a document member by member, objects and arrays nested as they are
 // opened, for reports that are written step by step.
@@ -41,7 +42,7 @@ public:
     JsonWriter& BeginArray(const wchar_t* name = nullptr);
     JsonWriter& End();
 
-    std::wstring Text() const { return JsonText(root_); }
+    std::string Text() const { return JsonText(root_); }
 
 private:
     JsonWriter& Put(const wchar_t* name, Json value);

@@ -15,12 +15,6 @@ std::wstring DefaultPluginPath() {
     return path.substr(0, path.rfind(L'\\') + 1) + L"ItemPlugin.dll";
 }
 
-PluginHost::~PluginHost() {
-    // Every interface goes before the DLL does.
-    format_.Reset();
-    if (module_) FreeLibrary(module_);
-}
-
 HRESULT PluginHost::Load(Activation activation, const std::wstring& dllPath) {
     if (activation == Activation::Direct) return LoadDirect(dllPath);
     const HRESULT hr = LoadThroughCom();
@@ -38,11 +32,11 @@ HRESULT PluginHost::LoadThroughCom() {
 }
 
 HRESULT PluginHost::LoadDirect(const std::wstring& dllPath) {
-    module_ = LoadLibraryW(dllPath.c_str());
+    module_.Reset(LoadLibraryW(dllPath.c_str()));
     if (!module_) return HRESULT_FROM_WIN32(GetLastError());
     using GetClassObjectFn = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
     auto getClassObject = reinterpret_cast<GetClassObjectFn>(
-        reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));
+        reinterpret_cast<void*>(GetProcAddress(module_.Get(), "DllGetClassObject")));
     if (!getClassObject) return HRESULT_FROM_WIN32(GetLastError());
 
     ComPtr<IClassFactory> factory;

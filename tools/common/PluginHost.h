@@ -8,6 +8,7 @@
 
 #include "PlxHostInterfaces.h"
 #include "common/ComPtr.h"
+#include "common/UniqueResource.h"
 
 enum class Activation { Automatic, Com, Direct };
 
@@ -16,7 +17,6 @@ public:
     PluginHost() = default;
     PluginHost(const PluginHost&) = delete;
     PluginHost& operator=(const PluginHost&) = delete;
-    ~PluginHost();
 
     // Automatic uses COM when the ProgID is registered, the DLL otherwise.
     HRESULT Load(Activation activation, const std::wstring& dllPath);
@@ -29,7 +29,7 @@ private:
     HRESULT LoadDirect(const std::wstring& dllPath);
     HRESULT LoadThroughCom();
 
-    HMODULE module_ = nullptr;
+    UniqueHModule module_;  // declared first: it goes after every interface
     ComPtr<IPlxFileFormat> format_;
     std::wstring source_;
 };

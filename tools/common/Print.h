@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdio>
-#include <string>
+#include <string_view>
 
 // Writes text to stream as UTF-8 and flushes it.
-void Print(const std::wstring& text, FILE* stream = stdout);
+void Print(std::string_view utf8, FILE* stream = stdout);
+void Print(std::wstring_view text, FILE* stream = stdout);

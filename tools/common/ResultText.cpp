@@ -27,11 +27,13 @@ const wchar_t* KnownMeaning(HRESULT hr) {
 
 }  // namespace
 
-std::wstring HexResult(HRESULT hr) {
-    wchar_t text[16];
-    swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+std::wstring Hex(unsigned long long value, int digits) {
+    wchar_t text[24];
+    swprintf(text, 24, L"0x%0*llX", digits, value);
     return text;
 }
+
+std::wstring HexResult(HRESULT hr) { return Hex(static_cast<unsigned long>(hr)); }
 
 std::wstring ResultMeaning(HRESULT hr) {
     std::wstring meaning;

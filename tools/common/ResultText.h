@@ -9,3 +9,5 @@ std::wstring DescribeResult(HRESULT hr);
 std::wstring ResultMeaning(HRESULT hr);
 // "0x80040213"
 std::wstring HexResult(HRESULT hr);
+// value in hexadecimal with at least digits digits: "0x0000002A".
+std::wstring Hex(unsigned long long value, int digits = 8);

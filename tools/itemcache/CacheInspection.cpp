@@ -137,17 +137,7 @@ void ReadChildrenStream(CacheFileReader& reader, ItemInfo& item, bool hideType3)
     for (ChildInfo& child : item.children) {
         if (!child.shown || next >= count) continue;
         const ReferenceRecord& record = records[next++];
-        HostReference host;
-        host.name = StringOrEmpty(record.name);
-        host.path = StringOrEmpty(record.path);
-        host.typeCode = record.typeCode;
-        host.linkCode = record.linkCode;
-        if (record.numbers) {
-            const ReferenceNumbers& n = *record.numbers;
-            const long numbers[5] = {n.ref1, n.ref3, n.ref2, n.ref4, n.state};
-            std::copy(numbers, numbers + 5, host.numbers);
-        }
-        child.host = host;
+        child.host = HostReference(record);
     }
     FreeReferenceRecords(records, count);
 }

@@ -98,12 +98,7 @@ Json ItemJson(const ItemInfo& item, bool withChildren) {
             Json entry = {{"index", i}, {"stored", RecordJson(child.record)}, {"shown", child.shown}};
             if (!child.hiddenBecause.empty()) entry["hiddenBecause"] = Utf8(child.hiddenBecause);
             if (child.host) {
-                const HostReference& h = *child.host;
-                entry["host"] = {{"name", Utf8(h.name)},
-                                 {"path", Utf8(h.path)},
-                                 {"typeCode", h.typeCode},
-                                 {"linkCode", h.linkCode},
-                                 {"numbers", h.numbers}};
+                entry["host"] = ToJson(*child.host);
             }
             list.push_back(std::move(entry));
         }
@@ -258,7 +253,7 @@ std::wstring ReportText(Command command, const CacheReport& report, const Inspec
     return out + L"\n" + SummaryLine(command, report) + L"\n";
 }
 
-std::wstring ReportJson(Command command, const CacheReport& report, const InspectOptions& options) {
+std::string ReportJson(Command command, const CacheReport& report, const InspectOptions& options) {
     const CompoundHeader& h = report.header;
     Json out = {{"command", Utf8(CommandName(command))},
                 {"file", Utf8(report.path)},

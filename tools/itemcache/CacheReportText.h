@@ -7,7 +7,7 @@
 enum class Command { List, Show, Check };
 
 std::wstring ReportText(Command command, const CacheReport& report, const InspectOptions& options);
-std::wstring ReportJson(Command command, const CacheReport& report, const InspectOptions& options);
+std::string ReportJson(Command command, const CacheReport& report, const InspectOptions& options);
 
 // The exit status: 2 when the file could not be opened; for check 1 when it
 // found damage; for show 1 when the item is not in the cache; otherwise 0.

@@ -115,8 +115,11 @@ int Run(const Options& options) {
                                                                 : InspectCache(path, options.inspect,
                                                                                options.command == Command::Check);
     const int status = ExitStatus(options.command, report);
-    Print(options.json ? ReportJson(options.command, report, options.inspect)
-                       : ReportText(options.command, report, options.inspect));
+    if (options.json) {
+        Print(ReportJson(options.command, report, options.inspect));
+    } else {
+        Print(ReportText(options.command, report, options.inspect));
+    }
     return status;
 }
 

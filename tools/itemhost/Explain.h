@@ -133,4 +133,4 @@ ItemExplanation ExplainItem(const std::wstring& path, ExplainOptions options = {
 
 std::wstring ExplanationText(const ItemExplanation& explanation);
 // One JSON document; its shape is described in the README.
-std::wstring ExplanationJson(const ItemExplanation& explanation);
+std::string ExplanationJson(const ItemExplanation& explanation);

@@ -248,7 +248,7 @@ std::wstring ExplanationText(const ItemExplanation& e) {
     return out;
 }
 
-std::wstring ExplanationJson(const ItemExplanation& e) {
+std::string ExplanationJson(const ItemExplanation& e) {
     JsonWriter json;
     json.BeginObject().Field(L"path", e.path);
 

@@ -1,21 +1,9 @@
 #include "tools/itemhost/Report.h"
 
-#include <algorithm>
-#include <cwchar>
-
 #include "tools/common/DateText.h"
 #include "tools/common/Json.h"
 #include "tools/common/ResultText.h"
-
-namespace {
-
-std::wstring Decimal(long value) { return std::to_wstring(value); }
-
-std::wstring Pad(const std::wstring& text, size_t width) {
-    return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
-}
-
-}  // namespace
+#include "tools/common/Table.h"
 
 std::wstring FormatText(const FormatInfo& format, const std::vector<ItemAnswer>& items) {
     std::wstring out = L"Plug-in:       " + format.source + L"\n";
@@ -45,24 +33,19 @@ std::wstring FormatText(const FormatInfo& format, const std::vector<ItemAnswer>&
         out += L"References:    " + std::to_wstring(item.references.size()) + L"\n";
         if (item.references.empty()) continue;
 
-        size_t nameWidth = 4, pathWidth = 4;
+        Table table({L"Name", L"Path", L"Type", L"Link", L"ref1", L"ref3", L"ref2", L"ref4", L"state"});
         for (const auto& row : item.references) {
-            nameWidth = std::max(nameWidth, row.name.size());
-            pathWidth = std::max(pathWidth, row.path.size());
+            std::vector<std::wstring> cells = {row.name, row.path, std::to_wstring(row.typeCode),
+                                               std::to_wstring(row.linkCode)};
+            for (long n : row.numbers) cells.push_back(std::to_wstring(n));
+            table.Row(std::move(cells));
         }
-        out += L"  " + Pad(L"Name", nameWidth) + L"  " + Pad(L"Path", pathWidth) +
-               L"  Type  Link  ref1  ref3  ref2  ref4  state\n";
-        for (const auto& row : item.references) {
-            out += L"  " + Pad(row.name, nameWidth) + L"  " + Pad(row.path, pathWidth) + L"  " +
-                   Pad(Decimal(row.typeCode), 4) + L"  " + Pad(Decimal(row.linkCode), 4);
-            for (long n : row.numbers) out += L"  " + Pad(Decimal(n), 4);
-            out += L"\n";
-        }
+        out += table.Text();
     }
     return out;
 }
 
-std::wstring FormatJson(const FormatInfo& format, const std::vector<ItemAnswer>& items) {
+Json FormatJson(const FormatInfo& format, const std::vector<ItemAnswer>& items) {
     Json plugin = {{"source", Utf8(format.source)}, {"infoResult", Utf8(HexResult(format.infoResult))},
                    {"meaning", Utf8(ResultMeaning(format.infoResult))}};
     if (SUCCEEDED(format.infoResult)) {
@@ -83,16 +66,10 @@ std::wstring FormatJson(const FormatInfo& format, const std::vector<ItemAnswer>&
             }
             answer["referencesResult"] = Utf8(HexResult(item.referencesResult));
             Json references = Json::array();
-            for (const HostReference& row : item.references) {
-                references.push_back({{"name", Utf8(row.name)},
-                                      {"path", Utf8(row.path)},
-                                      {"typeCode", row.typeCode},
-                                      {"linkCode", row.linkCode},
-                                      {"numbers", row.numbers}});
-            }
+            for (const HostReference& row : item.references) references.push_back(ToJson(row));
             answer["references"] = std::move(references);
         }
         answers.push_back(std::move(answer));
     }
-    return JsonText({{"plugin", std::move(plugin)}, {"items", std::move(answers)}});
+    return {{"plugin", std::move(plugin)}, {"items", std::move(answers)}};
 }

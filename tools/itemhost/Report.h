@@ -25,4 +25,4 @@ struct ItemAnswer {
 };
 
 std::wstring FormatText(const FormatInfo& format, const std::vector<ItemAnswer>& items);
-std::wstring FormatJson(const FormatInfo& format, const std::vector<ItemAnswer>& items);
+Json FormatJson(const FormatInfo& format, const std::vector<ItemAnswer>& items);

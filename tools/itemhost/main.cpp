@@ -100,20 +100,7 @@ ItemAnswer AskItem(IPlxFileFormat* format, const std::wstring& path, bool hideTy
     ReferenceRecord* records = nullptr;
     answer.referencesResult = navigator->GetReferences(0, &count, &records);
     if (SUCCEEDED(answer.referencesResult) && records) {
-        for (LONG i = 0; i < count; ++i) {
-            const ReferenceRecord& record = records[i];
-            HostReference row;
-            row.name = StringOrEmpty(record.name);
-            row.path = StringOrEmpty(record.path);
-            row.typeCode = record.typeCode;
-            row.linkCode = record.linkCode;
-            if (record.numbers) {
-                const ReferenceNumbers& n = *record.numbers;
-                const long numbers[5] = {n.ref1, n.ref3, n.ref2, n.ref4, n.state};
-                std::copy(numbers, numbers + 5, row.numbers);
-            }
-            answer.references.push_back(row);
-        }
+        for (LONG i = 0; i < count; ++i) answer.references.emplace_back(records[i]);
         FreeReferenceRecords(records, count);
     }
 
@@ -165,7 +152,11 @@ int Run(const Options& options) {
         items.push_back(AskItem(host.Format(), path, options.hideType3));
         allAnswered = allAnswered && SUCCEEDED(items.back().navigatorResult);
     }
-    Print(options.json ? FormatJson(format, items) : FormatText(format, items));
+    if (options.json) {
+        Print(JsonText(FormatJson(format, items)));
+    } else {
+        Print(FormatText(format, items));
+    }
     return allAnswered ? 0 : 1;
 }
 
