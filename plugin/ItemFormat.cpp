@@ -3,7 +3,6 @@
 #include "common/ComPtr.h"
 #include "common/Result.h"
 #include "common/UniqueResource.h"
-#include "module/DispatchImpl.h"
 #include "plugin/ItemFile.h"
 #include "plugin/ItemPreview.h"
 
@@ -15,10 +14,6 @@ constexpr wchar_t kItemExtension[] = L".<item>";
 constexpr LONG kCapabilities = 0x4001;
 constexpr LONG kDateProperty = 1;
 constexpr std::int32_t kEvenSecondKind = 1;
-
-// The host's type library, whose description of IPlxFileFormat serves IDispatch.
-constexpr GUID kHostTypeLibrary = {0x5AE6EA86, 0x4907, 0x42E2, {0x8F, 0x9B, 0x79, 0xDA, 0xAC, 0xBC, 0x4F, 0x64}};
-TypeInfoCache g_hostFormatTypeInfo(kHostTypeLibrary, 6, 0, IID_IPlxFileFormat);
 
 bool SameDateAndTime(const SYSTEMTIME& a, const SYSTEMTIME& b) {
     return a.wYear == b.wYear && a.wMonth == b.wMonth && a.wDay == b.wDay && a.wHour == b.wHour &&
@@ -89,22 +84,6 @@ STDMETHODIMP CItemFormat::CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview*
     ComPtr<IPlxFilePreview> owner(static_cast<IPlxFilePreview*>(created));
     *preview = owner.Detach();
     return S_OK;
-}
-
-STDMETHODIMP CItemFormat::GetTypeInfoCount(UINT* count) noexcept { return DispatchGetTypeInfoCount(count); }
-
-STDMETHODIMP CItemFormat::GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept {
-    return DispatchGetTypeInfo(g_hostFormatTypeInfo, index, lcid, info);
-}
-
-STDMETHODIMP CItemFormat::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept {
-    return DispatchGetIDsOfNames(g_hostFormatTypeInfo, riid, names, count, lcid, dispIds);
-}
-
-STDMETHODIMP CItemFormat::Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
-                                 VARIANT* result, EXCEPINFO* excepInfo, UINT* argErr) noexcept {
-    return DispatchInvoke(g_hostFormatTypeInfo, static_cast<IPlxFileFormat*>(this), dispId, riid, lcid, flags, params,
-                          result, excepInfo, argErr);
 }
 
 double CItemFormat::ItemDate(double timestamp, std::int32_t timestampKind) noexcept {

@@ -10,6 +10,10 @@
 #include "PlxHostInterfaces.h"
 #include "common/ComPtr.h"
 #include "module/ComObject.h"
+#include "module/DispatchImpl.h"
+
+// The host's type library, whose description of IPlxFileFormat serves IDispatch.
+inline constexpr GUID kHostTypeLibrary = {0x5AE6EA86, 0x4907, 0x42E2, {0x8F, 0x9B, 0x79, 0xDA, 0xAC, 0xBC, 0x4F, 0x64}};
 
 // IPlxFileFormat with IDispatch's four methods appended after its own five
 // (slots 8 to 11), answered from the host's type library.
@@ -24,7 +28,7 @@ struct IPlxFileFormatDispatch : public IPlxFileFormat {
 
 class CItemFormat : public ComObjectRoot<MultiThreadModel>,
                     public IItemFormat,
-                    public IPlxFileFormatDispatch,
+                    public DispatchImpl<IPlxFileFormatDispatch, kHostTypeLibrary, 6, 0, IID_IPlxFileFormat>,
                     public IPlxFileFormatProps {
 public:
     void* InterfaceFor(REFIID iid) noexcept;
@@ -35,13 +39,6 @@ public:
     STDMETHODIMP CreateNavigator(BSTR path, LONG reserved, IPlxFileNavigator** navigator) noexcept override;
     STDMETHODIMP CreatePreview(LONG, LONG, LONG, LONG, IPlxFilePreview** preview) noexcept override;
     STDMETHODIMP Unused07() noexcept override { return E_NOTIMPL; }
-
-    // IDispatch part of IPlxFileFormat
-    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept override;
-    STDMETHODIMP Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
 
     // IPlxFileFormatProps
     STDMETHODIMP GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) noexcept override;

@@ -8,18 +8,14 @@
 #include "ItemPlugin.h"
 #include "PlxHostInterfaces.h"
 #include "module/ComObject.h"
+#include "module/DispatchImpl.h"
 
-class CItemPreview : public ComObjectRoot<SingleThreadModel>, public IItemPreview, public IPlxFilePreview {
+class CItemPreview : public ComObjectRoot<SingleThreadModel>,
+                     public DispatchImpl<IItemPreview, LIBID_ItemPluginLib, 1, 0, IID_IItemPreview>,
+                     public IPlxFilePreview {
 public:
     // IUnknown, IDispatch (as IItemPreview) and IPlxFilePreview; not IID_IItemPreview.
     void* InterfaceFor(REFIID iid) noexcept;
-
-    // IDispatch
-    STDMETHODIMP GetTypeInfoCount(UINT* count) noexcept override;
-    STDMETHODIMP GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) noexcept override;
-    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* dispIds) noexcept override;
-    STDMETHODIMP Invoke(DISPID dispId, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                        EXCEPINFO* excepInfo, UINT* argErr) noexcept override;
 
     // IPlxFilePreview
     STDMETHODIMP Show() noexcept override;

@@ -263,6 +263,11 @@ TEST_F(Format, DispatchSlotsAnswerFromTheHostTypeLibrary) {
     args[0].plVal = &flags;
     DISPPARAMS params{args, nullptr, 2, 0};
     UniqueVariant result;
+    // The reserved interface id must be IID_NULL: anything else calls nothing.
+    EXPECT_EQ(CallSlot(format_.Get(), kInvoke, id, &IID_IPlxFileFormat, LCID{0}, WORD{DISPATCH_METHOD}, &params,
+                       static_cast<VARIANT*>(&result), static_cast<EXCEPINFO*>(nullptr), static_cast<UINT*>(nullptr)),
+              DISP_E_UNKNOWNINTERFACE);
+    EXPECT_EQ(flags, 0);
     EXPECT_EQ(CallSlot(format_.Get(), kInvoke, id, &IID_NULL, LCID{0}, WORD{DISPATCH_METHOD}, &params,
                        static_cast<VARIANT*>(&result), static_cast<EXCEPINFO*>(nullptr), static_cast<UINT*>(nullptr)),
               S_OK);
