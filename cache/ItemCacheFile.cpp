@@ -68,7 +68,7 @@ void CItemCacheFile::FormPath(bool fresh) {
     CString viewName;
     settings.FindVaultName(vaultId_, viewName);
     const ItemCacheLocation location = ItemCacheLocationFor(dataFolder, viewName, vaultId_);
-    if (RequestObserver* observer = Observer()) observer->CacheLocation(location);
+    if (const RequestStep step = Observed()) step->CacheLocation(step.call, location);
     // A read-only request says what the plug-in would make, whatever this process found before.
     if (fresh || !shared || ReadOnlyRequest() || !g_knownFolders.Contains(location.viewFolder)) {
         if (ReadOnlyRequest()) {
@@ -88,7 +88,7 @@ void CItemCacheFile::FormPath(bool fresh) {
 
 HRESULT CItemCacheFile::Open(std::int32_t /*mode: always direct read/write*/, std::optional<StorageChain>& chain) {
     const HRESULT hr = OpenFile(chain);
-    if (RequestObserver* observer = Observer()) observer->CacheOpen(existed_, hr);
+    if (const RequestStep step = Observed()) step->CacheOpen(step.call, existed_, hr);
     return hr;
 }
 
@@ -209,15 +209,15 @@ HRESULT CItemCacheFile::OpenChildStream(ItemCacheLock& lock, const CString& name
 }
 
 void CItemCacheFile::TellRecordStream(bool children, const CString& key, HRESULT result, size_t bytes) const {
-    RequestObserver* observer = Observer();
-    if (!observer) return;
+    const RequestStep step = Observed();
+    if (!step) return;
     StoragePath split;
     SplitKey(key, split);
-    observer->RecordStream(children, key, split.names, split.leafName, result, bytes);
+    step->RecordStream(step.call, children, key, split.names, split.leafName, result, bytes);
 }
 
 void CItemCacheFile::TellChildStream(const CString& name, HRESULT result, size_t bytes) const {
-    if (Observer()) TellRecordStream(true, ChildrenKey(name), result, bytes);
+    if (Observed()) TellRecordStream(true, ChildrenKey(name), result, bytes);
 }
 
 HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPtr<ItemObject>& item) {
@@ -226,7 +226,7 @@ HRESULT CItemCacheFile::ReadItem(ItemCacheLock& lock, const CString& name, RefPt
     item = new ItemObject();
     RecordCursor cursor(bytes.View());
     const HRESULT hr = ParseRecord(cursor, *item);
-    if (RequestObserver* observer = Observer()) observer->ItemRecord(bytes.View(), *item, hr);
+    if (const RequestStep step = Observed()) step->ItemRecord(step.call, bytes.View(), *item, hr);
     return hr;
 }
 

@@ -20,6 +20,9 @@ public:
 
     // The open file; null when it could not be opened (reads then report E_FAIL).
     StorageChain* Chain() noexcept { return chain_ ? &*chain_ : nullptr; }
+    // What opening the file answered (after finding its folders again when
+    // they had gone); E_FAIL without a file object.
+    HRESULT OpenResult() const noexcept { return open_; }
 
 private:
     // Members go in reverse order: the chain closes its storages and the file,
@@ -27,4 +30,5 @@ private:
     RefPtr<CItemCacheFile> file_;
     std::optional<CacheMutex> mutex_;
     std::optional<StorageChain> chain_;
+    HRESULT open_ = E_FAIL;
 };

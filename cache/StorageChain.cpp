@@ -54,7 +54,7 @@ HRESULT StorageChain::CloseFrom(StoragePath& slot, size_t position, IStorage* pa
 HRESULT StorageChain::Destroy(IStorage* parent, const CString& name) noexcept {
     if (!readOnly_) return parent->DestroyElement(name.c_str());
     try {
-        if (RequestObserver* observer = Observer()) observer->WouldChange(L"the empty storage \"" + name + L"\" (removed)");
+        ShouldChange(L"the empty storage \"" + name + L"\" (removed)");
     } catch (...) {
         // Diagnosis only: the road goes on as the plug-in's would.
     }

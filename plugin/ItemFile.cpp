@@ -36,8 +36,8 @@ void* CItemFile::InterfaceFor(REFIID iid) noexcept {
 HRESULT CItemFile::FindVault(const CString& path, GUID& vaultId, bool processCaches) {
     ItemPathParts parts;
     const HRESULT split = SplitItemPath(path, PathGetDriveNumberW(path.c_str()), parts) ? S_OK : ITEM_E_INVALIDNAME;
-    if (RequestObserver* observer = Observer()) {
-        observer->ItemPath(parts.drive, parts.marker != CString::npos, parts.viewRoot, ItemName(path), split);
+    if (const RequestStep step = Observed()) {
+        step->ItemPath(step.call, parts.drive, parts.marker != CString::npos, parts.viewRoot, ItemName(path), split);
     }
     RETURN_IF_FAILED(split);
     // Without a vault identity there is no cache to read: never invent one.
@@ -72,6 +72,7 @@ HRESULT CItemFile::Init(BSTR path) noexcept try {
 CATCH_RETURN()
 
 STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceRecord** records) noexcept try {
+    const RequestCallScope call(RequestCall::GetReferences);
     RETURN_HR_IF_NULL(E_POINTER, count);
     *count = 0;
     RETURN_HR_IF_NULL(E_POINTER, records);

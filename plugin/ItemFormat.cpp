@@ -1,6 +1,7 @@
 #include "plugin/ItemFormat.h"
 
 #include "common/ComPtr.h"
+#include "common/RequestTrace.h"
 #include "common/Result.h"
 #include "common/UniqueResource.h"
 #include "plugin/ItemFile.h"
@@ -68,6 +69,7 @@ HRESULT CItemFormat::NewNavigator(BSTR path, ComPtr<IPlxFileNavigator>& navigato
 }
 
 STDMETHODIMP CItemFormat::CreateNavigator(BSTR path, LONG /*reserved*/, IPlxFileNavigator** navigator) noexcept {
+    const RequestCallScope call(RequestCall::CreateNavigator);
     RETURN_HR_IF_NULL(E_POINTER, navigator);
     ComPtr<IPlxFileNavigator> created;
     double timestamp = 0.0;
@@ -109,6 +111,7 @@ double CItemFormat::ItemDate(double timestamp, std::int32_t timestampKind) noexc
 }
 
 STDMETHODIMP CItemFormat::GetProperty(LONG id, VARIANT path, VARIANT* value, VARIANT* extra) noexcept try {
+    const RequestCallScope call(RequestCall::GetProperty);
     RETURN_HR_IF(E_POINTER, !value || !extra);
     RETURN_HR_IF(E_NOTIMPL, id != kDateProperty);
 

@@ -7,12 +7,12 @@ namespace {
 
 template <class Cursor>
 HRESULT Build(Cursor& cursor, ReferenceFilter filter, ReferenceRecord** records, LONG* count) try {
-    RequestObserver* const observer = Observer();
+    const RequestStep step = Observed();
     ReferenceArray<TaskMemory> array;
-    const HRESULT listed = array.Read(cursor, filter, [observer](const RecordView& child, bool shown) {
-        if (observer) observer->Child(child, shown);
+    const HRESULT listed = array.Read(cursor, filter, [step](const RecordView& child, bool shown) {
+        if (step) step->Child(step.call, child, shown);
     });
-    if (observer) observer->ChildList(listed);
+    if (step) step->ChildList(step.call, listed);
     RETURN_IF_FAILED(listed);
     const auto shown = static_cast<LONG>(array.Count());
     *records = array.Release();

@@ -69,9 +69,9 @@ public:
             known = found_;
         }
         if (known && known->generation == generation) {
-            RequestObserver* observer = Observer();
-            const bool existed = !checked && !observer ? true : FolderExists(known->folder);
-            if (observer) observer->DataFolder(DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
+            const RequestStep step = Observed();
+            const bool existed = !checked && !step ? true : FolderExists(known->folder);
+            if (step) step->DataFolder(step.call, DataFolderBase::LocalAppData, known->base, known->folder, existed, true);
             if (!existed) CreateDataFolder(known->base);
             return known->folder;
         }
@@ -83,7 +83,7 @@ public:
         DataFolderBase source = DataFolderBase::None;
         const bool found = FindDataFolder(fresh->folder, fresh->base, source);
         const bool existed = found && FolderExists(fresh->folder);
-        if (RequestObserver* observer = Observer()) observer->DataFolder(source, fresh->base, fresh->folder, existed, false);
+        if (const RequestStep step = Observed()) step->DataFolder(step.call, source, fresh->base, fresh->folder, existed, false);
         if (!found) {
             if (generation != 0) Forget();
             return {};

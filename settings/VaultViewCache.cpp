@@ -24,6 +24,11 @@ bool StillThere(const Registry* key) noexcept {
                                     nullptr, nullptr, nullptr) != ERROR_KEY_DELETED;
 }
 
+// A root the lookup can look at: an expandable one is expanded again at each use.
+bool UsableRoot(const ViewRootRead& root) noexcept {
+    return root.type == REG_EXPAND_SZ ? !root.stored.empty() : !root.root.empty();
+}
+
 // Built when the module loads, without a guard of the thread runtime's.
 VaultViewCache g_processVaultViews;
 
@@ -33,20 +38,43 @@ bool VaultViewCache::FindVaultName(SettingsLight& settings, const GUID& vaultId,
     bool kept = false;
     const bool shared = settings.UsesProcessCaches();
     const auto registrations = CurrentRegistrations(settings, shared, kept);
-    RequestObserver* observer = Observer();
-    if (observer) observer->Registrations(registrations->met, kept);
+    const RequestStep step = Observed();
+    if (step) step->Registrations(step.call, registrations->met, kept);
+    // Tells why each registration before index was passed over without a look
+    // at its root; one with a usable root is passed over only after the match.
+    std::size_t told = 0;
+    const auto passOver = [&](std::size_t index) {
+        for (; told < index; ++told) {
+            const RegisteredView& view = registrations->met[told];
+            const ViewReason reason = !view.registration.opened         ? ViewReason::Unopenable
+                                      : !view.registration.hasShellRoot ? ViewReason::NoShellRoot
+                                      : UsableRoot(view.root)           ? ViewReason::NotExamined
+                                                                        : ViewReason::NoFolder;
+            step->ViewChosen(step.call, told, reason, nullptr, nullptr);
+        }
+    };
     // Only the views up to the first match are looked at: the answer depends on nothing after it.
     for (const std::size_t index : registrations->views) {
         const RegisteredView& view = registrations->met[index];
         const CString root = RootNow(view.root);
         const ViewIdentities ids = root.empty() ? ViewIdentities{} : identities_.Get(root, shared);
         const bool taken = ids.IsViewOf(vaultId);
-        if (observer) observer->ViewExamined(index, root, ids, taken);
+        if (step) {
+            passOver(index);
+            const ViewReason reason = root.empty() ? ViewReason::NoFolder
+                                      : !ids.hasView  ? ViewReason::NoViewId
+                                      : !ids.hasVault ? ViewReason::NoVaultId
+                                      : taken         ? ViewReason::Taken
+                                                      : ViewReason::OtherVault;
+            step->ViewChosen(step.call, told++, reason, &root, &ids);
+        }
         if (taken) {
+            if (step) passOver(registrations->met.size());
             name = view.registration.name;
             return true;
         }
     }
+    if (step) passOver(registrations->met.size());
     return false;
 }
 
@@ -96,8 +124,7 @@ std::shared_ptr<VaultViewCache::Registrations> VaultViewCache::ReadRegistrations
         RegisteredView view{std::move(registration), {}};
         if (view.registration.hasShellRoot) {
             view.root = settings.ReadViewRoot(view.registration.name.c_str());
-            const bool usable = view.root.type == REG_EXPAND_SZ ? !view.root.stored.empty() : !view.root.root.empty();
-            if (usable) fresh->views.push_back(fresh->met.size());
+            if (UsableRoot(view.root)) fresh->views.push_back(fresh->met.size());
         }
         fresh->met.push_back(std::move(view));
     }

@@ -46,7 +46,7 @@ ViewIdentities ViewIdentityCache::Get(const CString& folder, bool shared) {
         const auto found = entries_.find(iniPath);
         if (found != entries_.end() && found->second.stamp == stamp) {
             const Entry& kept = found->second;
-            if (RequestObserver* observer = Observer()) observer->DesktopIni(folder, iniPath, true, kept.view, kept.vault, true);
+            if (const RequestStep step = Observed()) step->DesktopIni(step.call, folder, iniPath, true, kept.view, kept.vault, true);
             return kept.ids;
         }
     }
@@ -60,7 +60,7 @@ ViewIdentities ViewIdentityCache::Get(const CString& folder, bool shared) {
     // A key found was read from the file (each key is a read of its own); a
     // missing one may be a failed open.
     if (complete && (read.view.text.empty() || read.vault.text.empty())) complete = Openable(iniPath);
-    if (RequestObserver* observer = Observer()) observer->DesktopIni(folder, iniPath, stamped, read.view, read.vault, false);
+    if (const RequestStep step = Observed()) step->DesktopIni(step.call, folder, iniPath, stamped, read.view, read.vault, false);
     if (!shared) return read.ids;
     const ViewIdentities ids = read.ids;
     // The stamp was taken before the read: a write in between changes it, so

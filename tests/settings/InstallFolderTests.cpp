@@ -313,15 +313,14 @@ TEST_F(DataFolder, ReadOnlyRequestSaysWhereItCameFromAndCreatesNothing) {
     struct Heard final : RequestObserver {
         DataFolderBase source = DataFolderBase::None;
         CString base, folder;
-        std::vector<CString> wouldChange;
-        void DataFolder(DataFolderBase from, const CString& b, const CString& f, bool, bool) override {
+        void DataFolder(RequestCall, DataFolderBase from, const CString& b, const CString& f, bool, bool) override {
             source = from, base = b, folder = f;
         }
-        void WouldChange(const CString& what) override { wouldChange.push_back(what); }
     } heard;
+    ReadOnlyPolicy policy;
     const std::wstring product = roaming + L"\\KESTRELMAR\\KESTRELMAR PDM\\";
     {
-        const RequestContext readOnly{&heard, true};
+        RequestContext readOnly{&heard, &policy};
         ScopedRequest request(readOnly);
         EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), product);
     }
@@ -330,10 +329,10 @@ TEST_F(DataFolder, ReadOnlyRequestSaysWhereItCameFromAndCreatesNothing) {
     EXPECT_EQ(heard.source, DataFolderBase::RoamingAppData);
     EXPECT_EQ(heard.base, roaming);
     EXPECT_EQ(heard.folder, product);
-    EXPECT_EQ(heard.wouldChange, (std::vector<CString>{roaming + L"\\KESTRELMAR", product}));
+    EXPECT_EQ(policy.Changes(), (std::vector<CString>{roaming + L"\\KESTRELMAR", product}));
 
     {
-        const RequestContext listening{&heard, false};
+        RequestContext listening{&heard};
         ScopedRequest request(listening);
         EXPECT_EQ(SettingsLight().GetPath(PathKind::AppDataDir), local + L"\\KESTRELMAR\\KESTRELMAR PDM\\");
     }

@@ -145,22 +145,18 @@ TEST_F(VaultViews, ReadOnlyRequestCreatesNoUserKeyAndFindsTheMachinesViews) {
     RegisterVaultView(RegistrationPlace::Machine, L"Design", MakeView(L"m", kVaultA, kView1).c_str());
     UniqueHKey probe;
     ASSERT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS);
-    struct Heard final : RequestObserver {
-        std::vector<CString> wouldChange;
-        void WouldChange(const CString& what) override { wouldChange.push_back(what); }
-    };
     const std::wstring userKey = std::wstring(L"HKCU\\") + kAppKeyPath;
     {
-        Heard heard;
-        const RequestContext readOnly{&heard, true};
+        ReadOnlyPolicy policy;
+        RequestContext readOnly{nullptr, &policy};
         ScopedRequest request(readOnly);
         SettingsLight settings;
         Lst<CString> names;
         settings.ListVaultViews(names);
         EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Design"});
         EXPECT_EQ(settings.ReadViewRoot(L"Design").place, ViewPlace::Machine);
-        ASSERT_FALSE(heard.wouldChange.empty());
-        EXPECT_EQ(heard.wouldChange.front(), userKey);
+        ASSERT_FALSE(policy.Changes().empty());
+        EXPECT_EQ(policy.Changes().front(), userKey);
     }
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS)
         << "read-only settings created the user key";
@@ -171,12 +167,12 @@ TEST_F(VaultViews, ReadOnlyRequestCreatesNoUserKeyAndFindsTheMachinesViews) {
     EXPECT_EQ(Names(names), std::vector<std::wstring>{L"Design"});
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, probe.Put()), ERROR_SUCCESS)
         << "the plug-in's settings create it";
-    Heard again;
-    const RequestContext readOnly{&again, true};
+    ReadOnlyPolicy again;
+    RequestContext readOnly{nullptr, &again};
     ScopedRequest request(readOnly);
     Lst<CString> more;
     SettingsLight().ListVaultViews(more);
-    EXPECT_TRUE(again.wouldChange.empty());
+    EXPECT_TRUE(again.Changes().empty());
 }
 
 TEST_F(VaultViews, ViewRootEdgeCases) {

@@ -64,6 +64,8 @@ void DumpFolder(const std::wstring& folder, std::wostringstream& out) {
     }
 }
 
+HRESULT Result(const Json& result) { return static_cast<HRESULT>(std::stoul(result.at("result").get<std::string>(), nullptr, 16)); }
+
 class Explain : public CacheFixture {
 protected:
     void SetUp() override {
@@ -100,12 +102,13 @@ protected:
     }
 
     void ExpectSameAnswer(const std::wstring& path, bool hideType3 = false) {
-        const ItemExplanation explained = ExplainItem(path, {hideType3});
+        const Json explained = ExplainItem(path, {hideType3});
         const Answer answer = AskPlugin(path, hideType3);
-        EXPECT_EQ(explained.navigatorResult, answer.navigator) << path;
+        EXPECT_EQ(Result(explained.at("answer").at("navigator")), answer.navigator) << path;
         if (SUCCEEDED(answer.navigator)) {
-            EXPECT_EQ(explained.referencesResult, answer.references) << path;
-            EXPECT_EQ(explained.referenceCount, answer.count) << path;
+            const Json& references = explained.at("answer").at("references");
+            EXPECT_EQ(Result(references), answer.references) << path;
+            EXPECT_EQ(references.at("count"), answer.count) << path;
         }
     }
 
@@ -115,7 +118,8 @@ protected:
         DumpKey(HKEY_CURRENT_USER, L"Software\\Kestrelmar", out);
         DumpKey(HKEY_LOCAL_MACHINE, L"Software\\Kestrelmar", out);
         // Where the plug-in keeps its data, asked without creating anything.
-        const RequestContext readOnly{nullptr, true};
+        ReadOnlyPolicy policy;
+        RequestContext readOnly{nullptr, &policy};
         ScopedRequest request(readOnly);
         const CString dataFolder = SettingsLight().GetPath(PathKind::AppDataDir);
         DumpFolder(dataFolder.substr(0, dataFolder.rfind(L"\\KESTRELMAR PDM")), out);
@@ -142,36 +146,59 @@ TEST_F(Explain, ReachesThePluginsAnswerOnEveryRoad) {
         writer.WriteItem(L"Damaged.<item>", damaged);
     }
 
-    const std::wstring found = ItemPath(L"Bracket.<item>");
-    const ItemExplanation e = ExplainItem(found);
-    EXPECT_EQ(e.viewRoot, ViewRoot());
-    EXPECT_TRUE(e.viewRootIni.iniFound);
-    EXPECT_EQ(e.viewRootIni.vaultId.text, kTestVaultId);
-    EXPECT_TRUE(IsEqualGUID(e.vaultId, VaultId()));
-    ASSERT_EQ(e.views.size(), 1u);
-    EXPECT_EQ(e.views[0].place, ViewPlace::User);
-    EXPECT_TRUE(e.views[0].chosen);
-    EXPECT_EQ(e.viewName, kTestViewName);
-    EXPECT_TRUE(e.viewCacheAgrees);
-    EXPECT_EQ(e.dataFolderBase, DataFolderBase::LocalAppData);
-    EXPECT_EQ(e.cachePath, CachePath());
-    EXPECT_EQ(e.headerVersion, 4);
-    EXPECT_EQ(e.sectorSize, 4096u);
-    EXPECT_GE(e.lockMilliseconds, 0.0);
-    EXPECT_EQ(e.itemKey.stream, L"BracketIS");
-    ASSERT_TRUE(e.item);
-    EXPECT_EQ(e.item->name, L"Bracket");
-    ASSERT_EQ(e.children.size(), 3u);
-    EXPECT_TRUE(e.children[0].shown);
-    EXPECT_FALSE(e.children[1].shown) << "state 3 never reaches the host";
-    EXPECT_TRUE(e.children[2].shown);
-    EXPECT_EQ(e.referenceCount, 2);
-    EXPECT_TRUE(e.wouldCreate.empty());
-    EXPECT_EQ(ExplainItem(found, {true}).referenceCount, 1) << "SetOption(3) hides type 3";
+    // Before the test's own view: one without "ShellRoot", one of another
+    // vault and one whose root has no desktop.ini; after it, one never examined.
+    RegisterVaultView(RegistrationPlace::Machine, L"A no root", nullptr);
+    const std::wstring otherRoot = temp_ / L"Other\\";
+    std::filesystem::create_directories(otherRoot);
+    WriteDesktopIni(otherRoot, L"{00000000-1111-2222-3333-444444444444}", L"{55555555-1111-2222-3333-444444444444}");
+    RegisterVaultView(RegistrationPlace::Machine, L"B other vault", otherRoot.c_str());
+    RegisterVaultView(RegistrationPlace::Machine, L"C no desktop.ini", (temp_ / L"Empty\\").c_str());
+    RegisterVaultView(RegistrationPlace::User, L"~ after", viewRoot_.c_str());
 
-    const ItemExplanation nested = ExplainItem(ItemPath(longName));
-    EXPECT_EQ(nested.itemKey.storages, std::vector<std::wstring>{std::wstring(30, L'L') + L"F"});
-    EXPECT_EQ(nested.itemKey.stream, std::wstring(10, L'L') + L"IS");
+    const std::wstring found = ItemPath(L"Bracket.<item>");
+    const Json e = ExplainItem(found);
+    EXPECT_EQ(e.at("itemPath").at("viewRoot"), Utf8(ViewRoot()));
+    EXPECT_EQ(e.at("itemPath").at("call"), "CreateNavigator");
+    EXPECT_EQ(e.at("viewRoot").at("desktopIniFound"), true);
+    EXPECT_EQ(e.at("viewRoot").at("vaultId").at("text"), Utf8(kTestVaultId));
+    EXPECT_TRUE(IsEqualGUID(GuidFromString(Text(e.at("viewRoot").at("vaultId").at("guid")).c_str()), VaultId()));
+    // Every registration once, in listing order, with the road's own reason.
+    std::vector<std::string> names, reasons;
+    for (const Json& view : e.at("views").at("considered")) {
+        names.push_back(view.at("name"));
+        reasons.push_back(view.at("reason"));
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A no root", "B other vault", "C no desktop.ini", Utf8(kTestViewName),
+                                               "~ after"}));
+    EXPECT_EQ(reasons, (std::vector<std::string>{"noShellRoot", "otherVault", "noViewId", "taken", "notExamined"}));
+    const Json& taken = e.at("views").at("considered").at(3);
+    EXPECT_EQ(taken.at("place"), "user");
+    EXPECT_EQ(taken.at("taken"), true);
+    EXPECT_EQ(taken.at("root").at("folder"), Utf8(ViewRoot()));
+    EXPECT_EQ(e.at("views").at("name"), Utf8(kTestViewName));
+    EXPECT_EQ(e.at("dataFolder").at("source"), "localAppData");
+    const Json& file = e.at("cacheFile");
+    EXPECT_EQ(file.at("path"), Utf8(CachePath()));
+    EXPECT_EQ(file.at("version"), 4);
+    EXPECT_EQ(file.at("sectorSize"), 4096);
+    EXPECT_TRUE(file.at("lockMilliseconds").is_number());
+    EXPECT_EQ(e.at("keys").at("item").at("stream"), "BracketIS");
+    EXPECT_EQ(e.at("keys").at("item").at("call"), "CreateNavigator");
+    EXPECT_EQ(e.at("keys").at("children").at("call"), "GetReferences");
+    EXPECT_EQ(e.at("reads").at("item").at("record").at("name"), "Bracket");
+    std::vector<bool> shown;
+    for (const Json& child : e.at("reads").at("children").at("records")) shown.push_back(child.at("shown"));
+    EXPECT_EQ(shown, (std::vector<bool>{true, false, true})) << "state 3 never reaches the host";
+    EXPECT_EQ(e.at("answer").at("references").at("count"), 2);
+    EXPECT_EQ(e.at("wouldCreate"), Json::array());
+    EXPECT_EQ(ExplainItem(found, {true}).at("answer").at("references").at("count"), 1) << "SetOption(3) hides type 3";
+    // The text view is the same document for a person.
+    EXPECT_NE(ExplanationText(e).find(L"passed over: a view of another vault"), std::wstring::npos);
+
+    const Json nested = ExplainItem(ItemPath(longName)).at("keys").at("item");
+    EXPECT_EQ(nested.at("storages"), Json::array({Utf8(std::wstring(30, L'L') + L"F")}));
+    EXPECT_EQ(nested.at("stream"), Utf8(std::wstring(10, L'L') + L"IS"));
 
     for (const std::wstring& path : {found, ItemPath(longName), ItemPath(L"NoChildren.<item>"),
                                      ItemPath(L"Missing.<item>"), ItemPath(L"Damaged.<item>"),
@@ -180,10 +207,11 @@ TEST_F(Explain, ReachesThePluginsAnswerOnEveryRoad) {
         ExpectSameAnswer(path);
     }
     ExpectSameAnswer(found, true);
-    EXPECT_EQ(ExplainItem(ItemPath(L"Missing.<item>")).navigatorResult, ITEM_E_NOTFOUND);
-    EXPECT_EQ(ExplainItem(ItemPath(L"Damaged.<item>")).navigatorResult, ITEM_E_CACHEREAD);
-    EXPECT_EQ(ExplainItem(temp_ / L"NoVault\\<items>\\x.<item>").navigatorResult, ITEM_E_INVALIDNAME);
-    EXPECT_EQ(ExplainItem(L"\\\\server\\share\\<items>\\x.<item>").drive, -1);
+    const auto navigator = [](const std::wstring& path) { return Result(ExplainItem(path).at("answer").at("navigator")); };
+    EXPECT_EQ(navigator(ItemPath(L"Missing.<item>")), ITEM_E_NOTFOUND);
+    EXPECT_EQ(navigator(ItemPath(L"Damaged.<item>")), ITEM_E_CACHEREAD);
+    EXPECT_EQ(navigator(temp_ / L"NoVault\\<items>\\x.<item>"), ITEM_E_INVALIDNAME);
+    EXPECT_TRUE(ExplainItem(L"\\\\server\\share\\<items>\\x.<item>").at("itemPath").at("drive").is_null());
 
     // A file written with the older layout: version 3, 512-byte sectors.
     RemoveCacheFile();
@@ -194,9 +222,9 @@ TEST_F(Explain, ReachesThePluginsAnswerOnEveryRoad) {
                   S_OK);
     }
     CacheWriter(CachePath()).WriteItem(L"Bracket.<item>", StoredRecord{});
-    const ItemExplanation old = ExplainItem(found);
-    EXPECT_EQ(old.headerVersion, 3);
-    EXPECT_EQ(old.sectorSize, 512u);
+    const Json old = ExplainItem(found).at("cacheFile");
+    EXPECT_EQ(old.at("version"), 3);
+    EXPECT_EQ(old.at("sectorSize"), 512);
     ExpectSameAnswer(found);
 }
 
@@ -210,22 +238,19 @@ TEST_F(Explain, CreatesNothingWhereThePluginWould) {
 
     const std::wstring path = ItemPath(L"Bracket.<item>");
     const std::wstring before = State();
-    const ItemExplanation e = ExplainItem(path);
-    const std::wstring text = ExplanationText(e);
-    const std::string json = ExplanationJson(e);
+    const Json e = ExplainItem(path);
     EXPECT_EQ(State(), before) << "explain changed the registry or the folders";
 
-    EXPECT_TRUE(e.userKeyWouldBeCreated);
-    ASSERT_EQ(e.views.size(), 1u);
-    EXPECT_EQ(e.views[0].place, ViewPlace::Machine);
-    EXPECT_FALSE(e.cacheExists);
-    EXPECT_FALSE(e.viewFolderExists);
-    EXPECT_EQ(e.navigatorResult, ITEM_E_NOTFOUND);
-    ASSERT_EQ(e.wouldCreate.size(), 3u);
-    EXPECT_EQ(e.wouldCreate[1], viewFolder.wstring());
-    EXPECT_EQ(e.wouldCreate[2].rfind(CachePath(), 0), 0u);
-    EXPECT_NE(text.find(L"the plug-in creates it"), std::wstring::npos);
-    EXPECT_TRUE(Json::parse(json).at("views").at("userKeyWouldBeCreated").get<bool>());
+    EXPECT_EQ(e.at("views").at("userKeyWouldBeCreated"), true);
+    ASSERT_EQ(e.at("views").at("considered").size(), 1u);
+    EXPECT_EQ(e.at("views").at("considered").at(0).at("place"), "machine");
+    EXPECT_EQ(e.at("cacheFile").at("exists"), false);
+    EXPECT_EQ(e.at("cacheFile").at("viewFolderExists"), false);
+    EXPECT_EQ(Result(e.at("answer").at("navigator")), ITEM_E_NOTFOUND);
+    const Json& wouldCreate = e.at("wouldCreate");
+    ASSERT_EQ(wouldCreate.size(), 3u);
+    EXPECT_EQ(wouldCreate.at(1), Utf8(viewFolder.wstring()));
+    EXPECT_EQ(wouldCreate.at(2).get<std::string>().rfind(Utf8(CachePath()), 0), 0u);
 
     // The plug-in itself does create them, and the comparison sees it.
     EXPECT_EQ(AskPlugin(path).navigator, ITEM_E_NOTFOUND);
@@ -233,13 +258,13 @@ TEST_F(Explain, CreatesNothingWhereThePluginWould) {
     EXPECT_NE(created, before);
     EXPECT_TRUE(std::filesystem::exists(CachePath()));
 
-    const ItemExplanation again = ExplainItem(path);
+    const Json again = ExplainItem(path);
     EXPECT_EQ(State(), created) << "explain changed the cache file";
-    EXPECT_TRUE(again.cacheExists);
+    EXPECT_EQ(again.at("cacheFile").at("exists"), true);
     // Its folders and file exist now; the user's key is created only when the
     // registrations are read anew, not when the plug-in's view cache serves.
-    for (const std::wstring& item : again.wouldCreate) EXPECT_EQ(item.rfind(L"HKCU\\", 0), 0u) << item;
-    EXPECT_EQ(again.navigatorResult, ITEM_E_NOTFOUND);
+    for (const Json& item : again.at("wouldCreate")) EXPECT_EQ(item.get<std::string>().rfind("HKCU\\", 0), 0u) << item;
+    EXPECT_EQ(Result(again.at("answer").at("navigator")), ITEM_E_NOTFOUND);
 }
 
 // A stored text shows as the host receives it, whatever its byte count: an odd
@@ -257,10 +282,10 @@ TEST_F(Explain, StoredTextsShowAsTheHostReceivesThem) {
     const std::wstring path = ItemPath(L"Odd.<item>");
     const Answer answer = AskPlugin(path);
     ASSERT_EQ(answer.names, (std::vector<std::wstring>{L"Odd", L"Even"}));
-    const ItemExplanation e = ExplainItem(path);
-    ASSERT_EQ(e.children.size(), 2u);
-    EXPECT_EQ(e.children[0].name, answer.names[0]);
-    EXPECT_EQ(e.children[1].name, answer.names[1]);
+    const Json children = ExplainItem(path).at("reads").at("children").at("records");
+    ASSERT_EQ(children.size(), 2u);
+    EXPECT_EQ(children.at(0).at("name"), Utf8(answer.names[0]));
+    EXPECT_EQ(children.at(1).at("name"), Utf8(answer.names[1]));
 }
 
 // The JSON document keeps its shape on every road: each step is an object, or
@@ -273,17 +298,16 @@ TEST_F(Explain, JsonDocumentHasEveryStepOnEveryRoad) {
     const std::vector<std::string> steps = {"path",      "itemPath", "viewRoot", "views",  "dataFolder",
                                             "cacheFile", "keys",     "reads",    "answer", "wouldCreate"};
     for (const std::wstring& path : {ItemPath(L"Bracket.<item>"), std::wstring(L"no item path")}) {
-        const std::string json = ExplanationJson(ExplainItem(path));
-        const Json document = Json::parse(json, nullptr, false);
-        ASSERT_FALSE(document.is_discarded()) << json;
+        const std::string json = JsonText(ExplainItem(path));
+        const Json document = Json::parse(json);  // strict: throws on anything that is not JSON
         std::vector<std::string> members;
         for (const auto& member : document.items()) members.push_back(member.key());
         EXPECT_EQ(members, steps);
         EXPECT_EQ(json.substr(json.size() - 2), "}\n");
     }
-    const Json found = Json::parse(ExplanationJson(ExplainItem(ItemPath(L"Bracket.<item>"))));
+    const Json found = Json::parse(JsonText(ExplainItem(ItemPath(L"Bracket.<item>"))));
     EXPECT_TRUE(found.at("reads").at("item").at("record").at("timestamp").is_null()) << found.dump(2);
-    const Json missing = Json::parse(ExplanationJson(ExplainItem(L"no item path")));
+    const Json missing = ExplainItem(L"no item path");
     EXPECT_TRUE(missing.at("views").is_null());
     EXPECT_EQ(missing.at("answer").at("navigator").at("result"), "0x8004021D");
 }

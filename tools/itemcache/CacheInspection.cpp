@@ -353,9 +353,12 @@ bool CachePathForVault(const std::wstring& guidText, std::wstring& path, std::ws
     // The plug-in's own road to the file, read-only: nothing is created.
     struct ViewFound final : RequestObserver {
         bool found = false;
-        void ViewExamined(std::size_t, const CString&, const ViewIdentities&, bool taken) override { found |= taken; }
+        void ViewChosen(RequestCall, std::size_t, ViewReason reason, const CString*, const ViewIdentities*) override {
+            found |= reason == ViewReason::Taken;
+        }
     } view;
-    const RequestContext context{&view, true};
+    ReadOnlyPolicy readOnly;
+    RequestContext context{&view, &readOnly};
     ScopedRequest request(context);
     RefPtr<CItemCacheFile> file(new CItemCacheFile(vaultId));
     if (file->Path().empty()) {

@@ -3,15 +3,11 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "common/CString.h"
 #include "common/ProductVersion.h"
-#include "common/UniqueResource.h"
-#include "plugin/ReferenceRecord.h"
 #include "tools/itemhost/Explain.h"
 #include "tools/common/PluginHost.h"
 #include "tools/common/Print.h"
@@ -72,60 +68,16 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options) {
     return true;
 }
 
-FormatInfo AskFormat(IPlxFileFormat* format) {
-    FormatInfo info;
-    UniqueBstr maker, description, extensions;
-    info.infoResult = format->GetInfo(maker.Put(), description.Put(), extensions.Put());
-    if (SUCCEEDED(info.infoResult)) {
-        info.maker = StringOrEmpty(maker.Get());
-        info.description = StringOrEmpty(description.Get());
-        info.extensions = StringOrEmpty(extensions.Get());
-    }
-    LONG flags = 0;
-    info.capabilitiesResult = format->GetCapabilities(0, &flags);
-    info.capabilities = flags;
-    return info;
-}
-
-ItemAnswer AskItem(IPlxFileFormat* format, const std::wstring& path, bool hideType3) {
-    ItemAnswer answer;
-    answer.path = path;
-    UniqueBstr bstrPath(SysAllocString(path.c_str()));
-    ComPtr<IPlxFileNavigator> navigator;
-    answer.navigatorResult = format->CreateNavigator(bstrPath.Get(), 0, navigator.Put());
-    if (FAILED(answer.navigatorResult)) return answer;
-
-    if (hideType3) navigator->SetOption(3);
-    LONG count = 0;
-    ReferenceRecord* records = nullptr;
-    answer.referencesResult = navigator->GetReferences(0, &count, &records);
-    if (SUCCEEDED(answer.referencesResult) && records) {
-        for (LONG i = 0; i < count; ++i) answer.references.emplace_back(records[i]);
-        FreeReferenceRecords(records, count);
-    }
-
-    ComPtr<IPlxFileFormatProps> props;
-    answer.dateResult = format->QueryInterface(IID_IPlxFileFormatProps, props.PutVoid());
-    if (SUCCEEDED(answer.dateResult)) {
-        UniqueVariant in, value, extra;
-        in.vt = VT_BSTR;
-        in.bstrVal = SysAllocString(path.c_str());
-        answer.dateResult = props->GetProperty(1, in, &value, &extra);
-        if (SUCCEEDED(answer.dateResult) && value.vt == VT_DATE) answer.date = value.date;
-    }
-    return answer;
-}
-
 // Exit status 0 when every path gave the plug-in a navigator, as for the plain run.
 int Explain(const Options& options) {
     ExplainOptions explainOptions;
     explainOptions.hideType3 = options.hideType3;
     bool allAnswered = true;
     for (size_t i = 0; i < options.paths.size(); ++i) {
-        const ItemExplanation explanation = ExplainItem(options.paths[i], explainOptions);
-        allAnswered = allAnswered && SUCCEEDED(explanation.navigatorResult);
+        const Json explanation = ExplainItem(options.paths[i], explainOptions);
+        allAnswered = allAnswered && explanation["answer"]["navigator"]["result"] == "0x00000000";
         if (options.json) {
-            Print(ExplanationJson(explanation));
+            Print(JsonText(explanation));
         } else {
             Print((i ? L"\n" : L"") + ExplanationText(explanation));
         }
