@@ -68,6 +68,12 @@ TEST_F(ItemCache, FoldersThatVanishBetweenRequestsAreMadeAgain) {
 
     EXPECT_EQ(ReadItem(L"Bracket.<item>", item), ITEM_E_NOTFOUND) << "a new, empty cache";
     EXPECT_NE(GetFileAttributesW(CachePath().c_str()), INVALID_FILE_ATTRIBUTES);
+
+    // The lock's result is that of the open after the folders were found again.
+    std::filesystem::remove_all(std::filesystem::path(dataFolder), error);
+    auto file = NewFile();
+    const ItemCacheLock lock(file, 3);
+    EXPECT_EQ(lock.OpenResult(), S_OK);
 }
 
 TEST_F(ItemCache, VaultWithoutRegisteredViewUsesTheItemsFolderItself) {
@@ -320,6 +326,8 @@ TEST_F(ItemCache, CacheHeldOpenElsewhereReadsAsNotOpen) {
 
     auto file = NewFile();
     ItemCacheLock lock(file, 3);
+    EXPECT_EQ(lock.OpenResult(), ITEM_E_CACHEREAD) << "the lock keeps what its open answered";
+    EXPECT_EQ(lock.Chain(), nullptr);
     std::optional<StorageChain> chain;
     EXPECT_EQ(file->Open(3, chain), ITEM_E_CACHEREAD);
     RefPtr<ItemObject> item;
