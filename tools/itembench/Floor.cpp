@@ -81,13 +81,15 @@ HRESULT BuildRecords(const FloorBuffer& bytes, long* count, ReferenceRecord** re
     long n = 0;
     HRESULT hr = S_OK;
     for (std::uint32_t i = 0; i < stored && SUCCEEDED(hr); ++i) {
+        // Checked before the slot is touched: a count larger than the bytes
+        // hold would otherwise write past the array.
+        if (end - p < 4) { hr = E_FAIL; break; }
         ReferenceRecord& r = out[n];
         std::memset(&r, 0, sizeof r);
         ReferenceNumbers numbers{-1, -1, -1, -1, -1};
         std::int32_t itemType = -1, linkType = -1;
         const std::uint8_t *name = p, *path = p;
         std::int32_t nameBytes = 0, pathBytes = 0;
-        if (end - p < 4) { hr = E_FAIL; break; }
         if (Int32At(p) < 1) {
             p += 4;
         } else {
