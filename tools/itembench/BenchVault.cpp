@@ -45,8 +45,8 @@ std::wstring CacheFileOf(const wchar_t* vaultId) {
     return RefPtr<CItemCacheFile>(new CItemCacheFile(guid))->Path();
 }
 
-// A fresh cache file holding item, its children with the stored values and,
-// when dated, the item's date.
+// A fresh cache file holding the items and their children; the second vault's
+// are only named, the benchmark's own carry every stored value.
 std::wstring WriteCache(const wchar_t* vaultId, const std::vector<BenchItem>& items, bool dated) {
     const std::wstring file = CacheFileOf(vaultId);
     DeleteFileW(file.c_str());
@@ -98,8 +98,8 @@ BenchVault::BenchVault() {
     base_ = std::wstring(temp) + L"ItemBench";
 }
 
-std::wstring BenchVault::ItemPath(const BenchItem& item) const {
-    return base_ + L"\\Vault\\<items>\\" + item.FileName();
+std::wstring BenchVault::ItemPath(const BenchItem& item, bool secondVault) const {
+    return base_ + L"\\" + (secondVault ? FillerName(0) : L"Vault") + L"\\<items>\\" + item.FileName();
 }
 
 std::vector<std::wstring> BenchVault::ExaminedIniFiles() const {
@@ -109,10 +109,10 @@ std::vector<std::wstring> BenchVault::ExaminedIniFiles() const {
     return files;
 }
 
-std::vector<std::wstring> BenchVault::ChildrenElements(const BenchItem& item) {
+std::vector<std::wstring> BenchItem::ChildrenElements() const {
     std::vector<std::wstring> names;
     std::wstring stream;
-    SplitKey(ChildrenKey(item.FileName()), names, stream);
+    SplitKey(ChildrenKey(FileName()), names, stream);
     names.push_back(stream);
     return names;
 }
@@ -130,10 +130,6 @@ void BenchVault::Create() {
 void BenchVault::CreateSecondVault(const BenchItem& item) {
     if (fillers_ < 1) throw std::runtime_error("a second vault needs two registered views");
     secondCacheFile_ = WriteCache(FillerGuid(0, 1).c_str(), {item}, false);
-}
-
-std::wstring BenchVault::SecondVaultItemPath(const BenchItem& item) const {
-    return base_ + L"\\" + FillerName(0) + L"\\<items>\\" + item.FileName();
 }
 
 void BenchVault::SetRegisteredViews(int views) {

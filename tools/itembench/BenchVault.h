@@ -12,6 +12,8 @@ struct BenchItem {
     int children;
     std::wstring name;  // the file name without the item extension
     std::wstring FileName() const;
+    // Storage names and the stream name of the item's children stream.
+    std::vector<std::wstring> ChildrenElements() const;
 };
 
 // The three items, in the order of the table.
@@ -37,6 +39,9 @@ public:
     // Makes exactly views registered views: the vault and views - 1 machine
     // registrations of other vaults, listed before it.
     void SetRegisteredViews(int views);
+    // A second vault: the first other registered view's, with its own item
+    // cache holding item (needs at least two registered views).
+    void CreateSecondVault(const BenchItem& item);
     // Removes the registrations, the view roots and the cache files, and the
     // application keys when they did not exist before.
     void Remove() noexcept;
@@ -44,22 +49,13 @@ public:
     const std::wstring& CacheFile() const { return cacheFile_; }
     // The cache file the plug-in finds for the vault with the views registered now.
     std::wstring CacheFileNow() const;
-    std::wstring ItemPath(const BenchItem& item) const;
+    std::wstring ItemPath(const BenchItem& item, bool secondVault = false) const;
     // The desktop.ini files a lookup of the vault's view name examines, in
     // listing order: the machine's other views, then the vault's own.
     std::vector<std::wstring> ExaminedIniFiles() const;
-    // Storage names and the stream name of an item's children stream.
-    static std::vector<std::wstring> ChildrenElements(const BenchItem& item);
-
-    // A second vault: the first other registered view's, with its own item
-    // cache holding item (needs at least two registered views).
-    void CreateSecondVault(const BenchItem& item);
-    std::wstring SecondVaultItemPath(const BenchItem& item) const;
 
 private:
-    std::wstring base_;
-    std::wstring cacheFile_;
-    std::wstring secondCacheFile_;
+    std::wstring base_, cacheFile_, secondCacheFile_;
     int fillers_ = 0;
     bool machineKeyExisted_ = true, userKeyExisted_ = true;
 };

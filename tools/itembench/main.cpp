@@ -136,7 +136,7 @@ HRESULT Ask(IPlxFileFormat* format, BSTR path, ComPtr<IPlxFileNavigator>& naviga
 
 // The same answer at the floor's cost.
 HRESULT AskFloor(const std::wstring& cacheFile, const BenchItem& item, FloorBuffer& bytes, Records& records) {
-    HRESULT hr = RawRead(cacheFile, BenchVault::ChildrenElements(item), bytes);
+    HRESULT hr = RawRead(cacheFile, item.ChildrenElements(), bytes);
     if (SUCCEEDED(hr)) hr = BuildRecords(bytes, &records.count, &records.array);
     return hr;
 }
@@ -169,63 +169,55 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     for (int i = 0; i < item.children; ++i) {
         expectedBytes += 60 + 2 * static_cast<ULONG>(ChildName(i).size() + ChildPath(i).size());
     }
-    const int maxReps = item.children >= 10000 ? 51 : 301;
-    auto measure = [&](auto op) { return Measure(options, maxReps, op); };
+    // Each repetition times call alone, then checks the answer and frees what
+    // the host would free, untimed.
+    auto measure = [&](const char* what, auto&& call, auto&& check) {
+        return Measure(options, item.children >= 10000 ? 51 : 301, [&] {
+            const double t = Timed(what, call);
+            check();
+            return t;
+        });
+    };
+    Records records;
+    auto answer = [&] {
+        CheckRecords(records, item);
+        records.Free();
+    };
     UniqueBstr path(SysAllocString(vault.ItemPath(item).c_str()));
     Row row;
     row.children = item.children, row.views = views;
 
     // Allocated once, outside the timing, for both the raw read and the floor.
     FloorBuffer bytes(expectedBytes);
-    const std::vector<std::wstring> elements = BenchVault::ChildrenElements(item);
-    row.raw = measure([&] {
-        const double t = Timed("the raw read", [&] { return RawRead(vault.CacheFile(), elements, bytes); });
-        Check(bytes.size == expectedBytes, "size of the children stream");
-        return t;
-    });
-    row.floor = measure([&] {
-        Records records;
-        const double t = Timed("the floor", [&] { return AskFloor(vault.CacheFile(), item, bytes, records); });
-        CheckRecords(records, item);
-        return t;
-    });
+    const std::vector<std::wstring> elements = item.ChildrenElements();
+    row.raw = measure("the raw read", [&] { return RawRead(vault.CacheFile(), elements, bytes); },
+                      [&] { Check(bytes.size == expectedBytes, "size of the children stream"); });
+    row.floor = measure("the floor", [&] { return AskFloor(vault.CacheFile(), item, bytes, records); }, answer);
 
     // What a lookup that holds nothing open must spend to know that the views
     // before the vault's own have not changed: one attribute query of each
     // registered view's desktop.ini, up to and including the vault's.
     const std::vector<std::wstring> examined = vault.ExaminedIniFiles();
-    row.lookups = measure([&] {
-        WIN32_FILE_ATTRIBUTE_DATA attributes;
-        bool all = true;
-        const double t = MeanTime(1, [&] {
-            for (const std::wstring& ini : examined) {
-                all = GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &attributes) && all;
-            }
-        });
-        Check(all, "a registered view's desktop.ini");
-        return t;
-    });
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    row.lookups = measure("an attribute query of a registered view's desktop.ini", [&] {
+        HRESULT all = S_OK;
+        for (const std::wstring& ini : examined) {
+            if (!GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &attributes)) all = E_FAIL;
+        }
+        return all;
+    }, [] {});
 
     ComPtr<IPlxFileNavigator> navigator;
     CheckResult(format->CreateNavigator(path.Get(), 0, navigator.Put()), "CreateNavigator");
-    row.references = measure([&] {
-        Records records;
-        const double t =
-            Timed("GetReferences", [&] { return navigator->GetReferences(0, &records.count, &records.array); });
-        CheckRecords(records, item);
-        return t;
-    });
+    row.references = measure("GetReferences",
+                             [&] { return navigator->GetReferences(0, &records.count, &records.array); }, answer);
     navigator.Reset();
 
-    row.navigatorAndReferences = measure([&] {
-        Records records;
-        ComPtr<IPlxFileNavigator> fresh;
-        const double t =
-            Timed("CreateNavigator + GetReferences", [&] { return Ask(format, path.Get(), fresh, records); });
-        CheckRecords(records, item);
-        // The host frees the records outside the timing, as for the floor; the
-        // navigator's release is the plug-in's own work and is timed.
-        records.Free();
+    // The navigator's release is the plug-in's own work and is timed.
+    ComPtr<IPlxFileNavigator> fresh;
+    row.navigatorAndReferences = Measure(options, item.children >= 10000 ? 51 : 301, [&] {
+        const double t = Timed("CreateNavigator + GetReferences", [&] { return Ask(format, path.Get(), fresh, records); });
+        answer();
         return t + MeanTime(1, [&] { fresh.Reset(); });
     });
 
@@ -233,12 +225,11 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     VariantInit(&pathValue);
     pathValue.vt = VT_BSTR;
     pathValue.bstrVal = path.Get();  // lent; path owns it
-    row.property = measure([&] {
-        UniqueVariant value, extra;
-        const double t = Timed("GetProperty(1)", [&] { return props->GetProperty(1, pathValue, &value, &extra); });
+    UniqueVariant value, extra;
+    row.property = measure("GetProperty(1)", [&] { return props->GetProperty(1, pathValue, &value, &extra); }, [&] {
         Check(value.vt == VT_DATE && std::fabs(value.date - kItemTimestamp) < 1e-9, "the item's date");
         Check(extra.vt == VT_I4 && extra.lVal == 0, "the extra value");
-        return t;
+        VariantClear(&value), VariantClear(&extra);
     });
     return row;
 }
@@ -295,7 +286,7 @@ int FirstChild() {
     const BenchItem& item = BenchItems()[1];
     BenchVault vault;
     UniqueBstr first(SysAllocString(vault.ItemPath(item).c_str()));
-    UniqueBstr second(SysAllocString(vault.SecondVaultItemPath(item).c_str()));
+    UniqueBstr second(SysAllocString(vault.ItemPath(item, true).c_str()));
     PluginHost host;
     auto request = [&](BSTR path) {
         Records records;
@@ -346,7 +337,7 @@ int FirstCallsChild(const std::wstring& cacheFile) {
     first("cache mutex (OpenMutexW)", [] { UniqueHandle mutex(OpenMutexW(SYNCHRONIZE, FALSE, kItemCacheMutexName)); });
     first("cache read (StgOpenStorageEx, storages, stream, Read)", [&] {
         FloorBuffer bytes(1 << 20);
-        RawRead(cacheFile, BenchVault::ChildrenElements(BenchItems()[1]), bytes);
+        RawRead(cacheFile, BenchItems()[1].ChildrenElements(), bytes);
     });
     return 0;
 }
