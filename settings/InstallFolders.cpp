@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/Environment.h"
+#include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 
 namespace {
@@ -49,7 +50,7 @@ CString SettingsLight::ReadFolderValue(Registry* key, const wchar_t* valueName) 
 CString SettingsLight::GetInstallFolder(PathKind kind) {
     // A cached kind keeps only a success, so a failure is tried again next time.
     auto cached = [this](CString& cache, Registry& key, REGSAM view) -> CString {
-        if (cache.empty()) cache = ReadFolderValue(MachineKeyInView(key, view), L"Location");
+        if (cache.empty()) cache = ReadFolderValue(MachineKeyInView(key, view), kLocationValue);
         return cache;
     };
     // The registry value, or the fallback base with a relative tail.
@@ -60,7 +61,7 @@ CString SettingsLight::GetInstallFolder(PathKind kind) {
 
     switch (kind) {
         case PathKind::Location:
-            if (location_.empty()) location_ = ReadFolderValue(MachineKey(), L"Location");
+            if (location_.empty()) location_ = ReadFolderValue(MachineKey(), kLocationValue);
             return location_;
         case PathKind::SharedLocation:
             if (sharedLocation_.empty()) sharedLocation_ = ReadFolderValue(MachineKey(), L"SharedLocation");

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "common/Environment.h"
+#include "settings/AppKey.h"
 
 LSTATUS Registry::TryOpen(HKEY parent, const wchar_t* subkey, REGSAM access) noexcept {
     Close();
@@ -79,5 +80,5 @@ bool Registry::WriteString(const wchar_t* valueName, const CString& value) noexc
 
 bool Registry::HasShellRoot() noexcept {
     if (!key_) return false;
-    return RegQueryValueExW(key_.Get(), L"ShellRoot", nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+    return RegQueryValueExW(key_.Get(), kShellRootValue, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }

@@ -1,6 +1,7 @@
 // Vault view discovery: registered views, their roots and their identities.
 #include <vector>
 
+#include "settings/AppKey.h"
 #include "settings/SettingsLight.h"
 #include "settings/VaultViewCache.h"
 #include "settings/ViewIdentity.h"
@@ -20,8 +21,8 @@ bool SettingsLight::OpenVaultKey(const CString& name, Registry& vaultKey, ViewPl
 
     Registry databases;
     Registry vaults;
-    databases.Open(machine->Key(), L"Databases", KEY_READ);
-    if (user) vaults.Open(user->Key(), L"Vaults", KEY_READ);
+    databases.Open(machine->Key(), kMachineViewsKey, KEY_READ);
+    if (user) vaults.Open(user->Key(), kUserViewsKey, KEY_READ);
 
     // A per-user registration with a "ShellRoot" wins over the machine's.
     if (vaults.IsOpen() && vaultKey.Open(vaults.Key(), name.c_str(), KEY_READ) && vaultKey.HasShellRoot()) {
@@ -43,7 +44,7 @@ ViewRootRead SettingsLight::ReadViewRoot(const wchar_t* name) {
     if (!read.registered) return read;
 
     CString root;
-    if (!vaultKey.ReadString(L"ShellRoot", root, &read.type, &read.stored) || root.empty()) return read;
+    if (!vaultKey.ReadString(kShellRootValue, root, &read.type, &read.stored) || root.empty()) return read;
     AppendBackslashIfMissing(root);
     read.root = root;
     return read;
@@ -59,7 +60,7 @@ std::vector<Registration> SettingsLight::Registrations(bool* complete) {
         ViewPlace place;
         const wchar_t* subkey;
     };
-    static constexpr Place kPlaces[] = {{ViewPlace::Machine, L"Databases"}, {ViewPlace::User, L"Vaults"}};
+    static constexpr Place kPlaces[] = {{ViewPlace::Machine, kMachineViewsKey}, {ViewPlace::User, kUserViewsKey}};
 
     std::vector<Registration> found;
     for (const Place& place : kPlaces) {

@@ -14,13 +14,13 @@ CString ViewIniPath(const CString& folder) {
 bool ReadViewIdentity(const CString& folder, int which, GUID& out, IdentityText* detail) {
     const wchar_t* keyName;
     switch (which) {
-        case static_cast<int>(ViewIdentity::View): keyName = L"ViewID"; break;
-        case static_cast<int>(ViewIdentity::Vault): keyName = L"VaultID"; break;
+        case static_cast<int>(ViewIdentity::View): keyName = kViewIdKey; break;
+        case static_cast<int>(ViewIdentity::Vault): keyName = kVaultIdKey; break;
         default: return false;
     }
 
     wchar_t text[50] = {};
-    const DWORD chars = GetPrivateProfileStringW(L"Vondrik", keyName, L"", text, 50, ViewIniPath(folder).c_str());
+    const DWORD chars = GetPrivateProfileStringW(kViewIniSection, keyName, L"", text, 50, ViewIniPath(folder).c_str());
     if (detail) *detail = IdentityText{CString(text, chars)};
     if (chars == 0) return false;
 

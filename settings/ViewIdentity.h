@@ -9,6 +9,12 @@ enum class ViewIdentity : int {
     Vault = 2,  // "VaultID"
 };
 
+// The section of a view root's desktop.ini that names the view and its vault,
+// and its two keys.
+inline constexpr wchar_t kViewIniSection[] = L"Vondrik";
+inline constexpr wchar_t kViewIdKey[] = L"ViewID";
+inline constexpr wchar_t kVaultIdKey[] = L"VaultID";
+
 // One identity as the file holds it: the text read and the GUID parsed from it.
 struct IdentityText {
     CString text;         // empty when the file, the section or the key is missing

@@ -95,6 +95,41 @@ TEST_F(VaultViews, ReadViewIdentityFailsWithoutFileSectionKeyOrValidSelector) {
     EXPECT_FALSE(ReadViewIdentity(temp_ / L"garbage", ViewIdentity::Vault, out));
 }
 
+// The host's desktop.ini is a hidden system file in a system folder, written
+// long before it is read: the view must be read, listed and found all the same.
+TEST_F(VaultViews, AViewAsTheHostLeavesItIsReadListedAndFound) {
+    const std::wstring root = temp_ / L"host";
+    WriteDesktopIni(root, kVaultA, kView1, IniAge::DayOld);
+    WIN32_FILE_ATTRIBUTE_DATA ini{};
+    ASSERT_TRUE(GetFileAttributesExW(ViewIniPath(root).c_str(), GetFileExInfoStandard, &ini));
+    EXPECT_EQ(ini.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM),
+              static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+    EXPECT_TRUE(GetFileAttributesW(root.c_str()) & FILE_ATTRIBUTE_SYSTEM);
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    const auto ticks = [](const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+    EXPECT_GT(ticks(now) - ticks(ini.ftLastWriteTime), 23ULL * 3600 * 10'000'000) << "written a day ago";
+
+    GUID vault{}, view{};
+    ASSERT_TRUE(ReadViewIdentity(root, ViewIdentity::Vault, vault));
+    ASSERT_TRUE(ReadViewIdentity(root, ViewIdentity::View, view));
+    EXPECT_TRUE(SameGuid(vault, GuidFromString(kVaultA)) && SameGuid(view, GuidFromString(kView1)));
+
+    RegisterVaultView(RegistrationPlace::Machine, L"Design", root.c_str());
+    SettingsLight settings;
+    Lst<CString> names;
+    EXPECT_TRUE(settings.ListVaultViews(names));
+    EXPECT_EQ(Names(names), (std::vector<std::wstring>{L"Design"}));
+    CString found;
+    EXPECT_TRUE(settings.FindVaultName(GuidFromString(kVaultA), found));
+    EXPECT_EQ(found, L"Design");
+
+    // Written again over the hidden file: the new identity is read.
+    WriteDesktopIni(root, kVaultB, kView1);
+    ASSERT_TRUE(ReadViewIdentity(root, ViewIdentity::Vault, vault));
+    EXPECT_TRUE(SameGuid(vault, GuidFromString(kVaultB)));
+}
+
 TEST_F(VaultViews, UserRegistrationWithShellRootWinsOverTheMachines) {
     const std::wstring machineRoot = MakeView(L"m", kVaultA, kView1);
     const std::wstring userRoot = MakeView(L"u", kVaultA, kView2);

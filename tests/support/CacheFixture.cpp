@@ -9,7 +9,7 @@ void CacheFixture::SetUp() {
     DeleteRegistryTree(HKEY_CURRENT_USER, kAppKeyPath);
     DeleteRegistryTree(HKEY_LOCAL_MACHINE, kAppKeyPath);
     // Views are found only when the machine's application key exists too.
-    SetRegistryString(HKEY_LOCAL_MACHINE, kAppKeyPath, L"Location", L"C:\\Program Files\\Ledgerix\\");
+    SetRegistryString(HKEY_LOCAL_MACHINE, kAppKeyPath, kLocationValue, L"C:\\Program Files\\Ledgerix\\");
     viewRoot_ = temp_ / L"Vault";
     WriteDesktopIni(viewRoot_, kTestVaultId, kTestViewId);
     RegisterVaultView(RegistrationPlace::User, kTestViewName, viewRoot_.c_str());

@@ -5,23 +5,12 @@
 #include <algorithm>
 #include <cstring>
 
+#include "cache/CacheMutex.h"
 #include "common/ComPtr.h"
 #include "common/UniqueResource.h"
 #include "plugin/ReferenceRecord.h"
-#include "tools/itembench/BenchVault.h"
 
 namespace {
-
-class MutexHold {
-public:
-    explicit MutexHold(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
-    MutexHold(const MutexHold&) = delete;
-    MutexHold& operator=(const MutexHold&) = delete;
-    ~MutexHold() { ReleaseMutex(mutex_); }
-
-private:
-    HANDLE mutex_;
-};
 
 HRESULT ReadUnderLock(const std::wstring& file, const std::vector<std::wstring>& elements, FloorBuffer& out) {
     ComPtr<IStorage> root;
@@ -70,9 +59,10 @@ BSTR TextAt(const std::uint8_t* p, std::int32_t bytes) {
 }  // namespace
 
 HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, FloorBuffer& out) {
-    UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kCacheMutexName));
+    UniqueHandle mutex(OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kItemCacheMutexName));
     if (!mutex) return HRESULT_FROM_WIN32(GetLastError());
-    MutexHold hold(mutex.Get());
+    WaitForSingleObject(mutex.Get(), INFINITE);
+    const UniqueMutexOwnership held(mutex.Get());
     return ReadUnderLock(file, elements, out);
 }
 
@@ -91,13 +81,15 @@ HRESULT BuildRecords(const FloorBuffer& bytes, long* count, ReferenceRecord** re
     long n = 0;
     HRESULT hr = S_OK;
     for (std::uint32_t i = 0; i < stored && SUCCEEDED(hr); ++i) {
+        // Checked before the slot is touched: a count larger than the bytes
+        // hold would otherwise write past the array.
+        if (end - p < 4) { hr = E_FAIL; break; }
         ReferenceRecord& r = out[n];
         std::memset(&r, 0, sizeof r);
         ReferenceNumbers numbers{-1, -1, -1, -1, -1};
         std::int32_t itemType = -1, linkType = -1;
         const std::uint8_t *name = p, *path = p;
         std::int32_t nameBytes = 0, pathBytes = 0;
-        if (end - p < 4) { hr = E_FAIL; break; }
         if (Int32At(p) < 1) {
             p += 4;
         } else {

@@ -6,29 +6,19 @@
 #include <objbase.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 
 #include "cache/ItemCacheFile.h"
 #include "cache/RefPtr.h"
-#include "common/UniqueResource.h"
 #include "settings/AppKey.h"
 #include "tools/cachewriter/CacheWriter.h"
+#include "tools/cachewriter/VaultWriter.h"
 
 namespace {
 
 constexpr wchar_t kVaultId[] = L"{5EED0001-2222-4333-8444-555555555555}";
 constexpr wchar_t kViewId[] = L"{5EED0002-2222-4333-8444-555555555555}";
 constexpr wchar_t kViewName[] = L"Sample";
-
-bool SetString(HKEY root, const std::wstring& path, const wchar_t* name, const std::wstring& value) {
-    UniqueHKey key;
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, key.Put(), nullptr) != ERROR_SUCCESS) {
-        return false;
-    }
-    return RegSetValueExW(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-}
 
 StoredRecord Record(const wchar_t* name, const wchar_t* path, std::int32_t itemType, std::int32_t linkType,
                     std::int32_t state, std::int32_t seed) {
@@ -44,18 +34,10 @@ StoredRecord Record(const wchar_t* name, const wchar_t* path, std::int32_t itemT
 
 int Seed(const std::wstring& folder) {
     const std::wstring root = folder + L"\\Vault";
-    std::filesystem::create_directories(root);  // "<items>" is the host's virtual folder
-    const std::wstring ini = root + L"\\desktop.ini";
-    WritePrivateProfileStringW(L"Vondrik", L"VaultID", kVaultId, ini.c_str());
-    WritePrivateProfileStringW(L"Vondrik", L"ViewID", kViewId, ini.c_str());
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.c_str());
-
-    const std::wstring app = kAppKeyPath;
-    if (!SetString(HKEY_LOCAL_MACHINE, app, L"Location", L"C:\\Program Files\\Ledgerix Enterprise\\") ||
-        !SetString(HKEY_CURRENT_USER, app + L"\\Vaults\\" + kViewName, L"ShellRoot", root)) {
-        fwprintf(stderr, L"samplevault: cannot write the vault registration\n");
-        return 1;
-    }
+    WriteDesktopIni(root, kVaultId, kViewId);
+    // An installed product has its machine key; without it no view is found.
+    SetRegistryString(HKEY_LOCAL_MACHINE, kAppKeyPath, kLocationValue, L"C:\\Program Files\\Ledgerix Enterprise\\");
+    RegisterVaultView(RegistrationPlace::User, kViewName, root.c_str());
 
     GUID vaultId{};
     CLSIDFromString(kVaultId, &vaultId);
