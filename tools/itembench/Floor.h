@@ -1,8 +1,10 @@
 #pragma once
 // What any reader of the item cache must do, as the floor the plug-in's answers
-// are measured against: the raw platform read of one record stream, and the
-// host's records built from its bytes with the fewest allocations the host's
-// interface allows (the array, one numbers block and two BSTRs per child).
+// are measured against: the raw platform read of one record stream, without a
+// lookup, a check or a cache, into a buffer allocated once. The host's records
+// are then built from its bytes by the plug-in's own parse, which makes the
+// fewest allocations the host's interface allows (the array, shrunk once, one
+// numbers block and two BSTRs per child).
 #include <windows.h>
 
 #include <cstdint>
@@ -25,8 +27,3 @@ struct FloorBuffer {
 // storages along the names, the stream, and read it whole in one Read. A
 // stream larger than the buffer fails.
 HRESULT RawRead(const std::wstring& file, const std::vector<std::wstring>& elements, FloorBuffer& out);
-
-// Parses a children stream into host records: children whose state is 3 are
-// left out, the codes mapped as the host expects. On malformed bytes nothing is
-// handed out.
-HRESULT BuildRecords(const FloorBuffer& bytes, long* count, ReferenceRecord** records);

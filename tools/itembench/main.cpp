@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -24,6 +25,8 @@
 #include "common/ComPtr.h"
 #include "common/UniqueResource.h"
 #include "common/Utf8.h"
+#include "plugin/ReferenceCodes.h"
+#include "plugin/ReferenceList.h"
 #include "plugin/ReferenceRecord.h"
 #include "settings/AppKey.h"
 #include "settings/FileStamp.h"
@@ -121,7 +124,7 @@ void CheckRecords(const Records& records, const BenchItem& item) {
         Check(r.numbersSize == 20 && r.numbers && r.numbers->ref1 == ChildRef(i, 1) &&
                   r.numbers->ref3 == ChildRef(i, 3) && r.numbers->state == 0,
               "numbers of a record");
-        Check(r.typeCode == (ChildItemType(i) == 1 ? 4 : 5) && r.linkCode == (ChildLinkType(i) == 4 ? 4 : 5) &&
+        Check(r.typeCode == TypeCodeOf(ChildItemType(i)) && r.linkCode == LinkCodeOf(ChildLinkType(i)) &&
                   r.one == 1,
               "codes of a record");
     }
@@ -137,7 +140,8 @@ HRESULT Ask(IPlxFileFormat* format, BSTR path, ComPtr<IPlxFileNavigator>& naviga
 // The same answer at the floor's cost.
 HRESULT AskFloor(const std::wstring& cacheFile, const BenchItem& item, FloorBuffer& bytes, Records& records) {
     HRESULT hr = RawRead(cacheFile, item.ChildrenElements(), bytes);
-    if (SUCCEEDED(hr)) hr = BuildRecords(bytes, &records.count, &records.array);
+    const std::span<const std::byte> stream(reinterpret_cast<const std::byte*>(bytes.data.get()), bytes.size);
+    if (SUCCEEDED(hr)) hr = BuildReferenceRecords(stream, {}, &records.array, &records.count);
     return hr;
 }
 

@@ -1,5 +1,6 @@
 // The --explain document for a person: numbered steps, read from the document
 // itself, so that the text and the JSON never say different things.
+#include "settings/AppKey.h"
 #include "tools/common/DateText.h"
 #include "tools/common/ResultText.h"
 #include "tools/itemhost/Explain.h"
@@ -72,14 +73,15 @@ void ViewRootText(std::wstring& out, const Json& root) {
 }
 
 void ViewsText(std::wstring& out, const Json& views) {
-    out += L" 3. Registered views (machine \"Databases\", then user \"Vaults\")\n";
+    out += std::wstring(L" 3. Registered views (machine \"") + kMachineViewsKey + L"\", then user \"" + kUserViewsKey + L"\")\n";
     if (views.at("userKeyWouldBeCreated") == true) {
         Line(out, L"user key:", L"missing: the plug-in creates it (empty) when it reads the registrations anew");
     }
     if (views.at("considered").empty()) Line(out, L"registrations:", L"none");
     for (const Json& v : views.at("considered")) {
         const bool machine = v.at("place") == "machine";
-        out += std::wstring(L"    ") + (machine ? L"machine Databases\\" : L"user Vaults\\") + Text(v.at("name")) + L"\n";
+        out += std::wstring(L"    ") + (machine ? L"machine " : L"user ") + (machine ? kMachineViewsKey : kUserViewsKey) +
+               L"\\" + Text(v.at("name")) + L"\n";
         if (const Json& shellRoot = v.at("shellRoot"); shellRoot.is_object()) {
             out += L"        ShellRoot (" + Text(shellRoot.at("type")) + L", from the " + Text(shellRoot.at("from")) +
                    L" registration): " + Quoted(shellRoot.at("stored"));
