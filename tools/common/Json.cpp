@@ -25,37 +25,3 @@ std::wstring Text(const Json& member) {
     if (units > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), units);
     return text;
 }
-Json& JsonWriter::Add(const wchar_t* name, Json value) {
-    if (open_.empty()) {
-        root_ = std::move(value);
-        return root_;
-    }
-    Json& parent = *open_.back();
-    if (parent.is_array()) {
-        parent.push_back(std::move(value));
-        return parent.back();
-    }
-    Json& member = parent[Utf8(name ? name : L"")];
-    member = std::move(value);
-    return member;
-}
-
-JsonWriter& JsonWriter::Put(const wchar_t* name, Json value) {
-    Add(name, std::move(value));
-    return *this;
-}
-
-JsonWriter& JsonWriter::BeginObject(const wchar_t* name) {
-    open_.push_back(&Add(name, Json::object()));
-    return *this;
-}
-
-JsonWriter& JsonWriter::BeginArray(const wchar_t* name) {
-    open_.push_back(&Add(name, Json::array()));
-    return *this;
-}
-
-JsonWriter& JsonWriter::End() {
-    open_.pop_back();
-    return *this;
-}

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -21,33 +20,3 @@ Json ResultObject(HRESULT hr, const char* codeMember = "code");
 std::string JsonText(const Json& document);
 // A text member as the tools read it back for their text views.
 std::wstring Text(const Json& member);
-
-// Builds a document member by member, objects and arrays nested as they are
-// opened, for reports that are written step by step.
-class JsonWriter {
-public:
-    JsonWriter& Field(const wchar_t* name, const std::wstring& text) { return Put(name, Utf8(text)); }
-    JsonWriter& Field(const wchar_t* name, const wchar_t* text) { return Field(name, std::wstring(text)); }
-    JsonWriter& Field(const wchar_t* name, bool value) { return Put(name, value); }
-    JsonWriter& Field(const wchar_t* name, long long value) { return Put(name, value); }
-    JsonWriter& Field(const wchar_t* name, int value) { return Put(name, static_cast<long long>(value)); }
-    JsonWriter& Field(const wchar_t* name, unsigned long value) { return Put(name, static_cast<long long>(value)); }
-    JsonWriter& Field(const wchar_t* name, double value) { return Put(name, Number(value)); }
-    JsonWriter& Null(const wchar_t* name) { return Put(name, nullptr); }
-    // An element of the innermost array.
-    JsonWriter& Element(const std::wstring& text) { return Field(nullptr, text); }
-
-    // Opens an object or array as a member (name) or as an array element (no name).
-    JsonWriter& BeginObject(const wchar_t* name = nullptr);
-    JsonWriter& BeginArray(const wchar_t* name = nullptr);
-    JsonWriter& End();
-
-    std::string Text() const { return JsonText(root_); }
-
-private:
-    JsonWriter& Put(const wchar_t* name, Json value);
-    Json& Add(const wchar_t* name, Json value);
-
-    Json root_;
-    std::vector<Json*> open_;  // innermost last; only the innermost one grows
-};
