@@ -12,7 +12,6 @@
 #include "common/UniqueResource.h"
 #include "tools/common/Print.h"
 #include "tools/itemcache/CacheInspection.h"
-#include "tools/itemcache/CacheReportText.h"
 
 namespace {
 
@@ -37,7 +36,6 @@ struct Options {
     DWORD timeoutSeconds = 120;
     InspectOptions inspect;
 };
-
 
 bool ParseSeconds(const wchar_t* text, DWORD& seconds) {
     wchar_t* end = nullptr;
@@ -111,16 +109,13 @@ int Run(const Options& options) {
     }
     UniqueHandle watchdog(CreateThread(nullptr, 0, Watchdog,
                                        reinterpret_cast<void*>(static_cast<ULONG_PTR>(options.timeoutSeconds)), 0, nullptr));
-    const CacheReport report = options.command == Command::Show ? InspectItem(path, options.name, options.inspect)
-                                                                : InspectCache(path, options.inspect,
-                                                                               options.command == Command::Check);
-    const int status = ExitStatus(options.command, report);
+    const Json report = Inspect(options.command, path, options.name, options.inspect);
     if (options.json) {
-        Print(ReportJson(options.command, report, options.inspect));
+        Print(JsonText(report));
     } else {
-        Print(ReportText(options.command, report, options.inspect));
+        Print(ReportText(report));
     }
-    return status;
+    return report.at("exitStatus").get<int>();
 }
 
 }  // namespace

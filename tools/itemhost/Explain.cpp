@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cache/CacheFileReader.h"
+#include "tools/common/CompoundHeaderFile.h"
 #include "cache/CachePath.h"
 #include "cache/ItemObject.h"
 #include "cache/RecordReader.h"
