@@ -11,6 +11,7 @@
 #include "cache/KeySplit.h"
 #include "cache/RecordReader.h"
 #include "cache/StorageChain.h"
+#include "common/HostResults.h"
 #include "common/RequestTrace.h"
 #include "common/Result.h"
 #include "common/UniqueResource.h"
@@ -33,7 +34,6 @@ std::wstring Num(unsigned long long value) { return std::to_wstring(value); }
 const wchar_t* DamageText(RecordDamage damage) {
     return damage == RecordDamage::CutShort ? L"cut short" : L"byte counts exceed their fields";
 }
-
 const wchar_t* DamageKind(RecordDamage damage) {
     return damage == RecordDamage::CutShort ? L"record-cut-short" : L"byte-counts-exceed-fields";
 }
@@ -42,20 +42,11 @@ Json RecordJson(const RecordView& r, RecordDamage damage, size_t offset, size_t 
     Json out = {{"result", ResultObject(ResultOf(damage))}, {"version", r.recordVersion}};
     if (r.nameBytes) out["nameBytes"] = *r.nameBytes;
     if (r.pathBytes) out["pathBytes"] = *r.pathBytes;
-    out["name"] = Utf8(StoredText(r.name));
-    out["path"] = Utf8(StoredText(r.path));
-    for (const auto& [member, value] : {std::pair{"ref1", r.ref1}, {"ref2", r.ref2}, {"ref3", r.ref3}, {"ref4", r.ref4},
-                                        {"linkType", r.linkType}}) {
-        out[member] = value;
-    }
-    out["timestamp"] = Number(r.timestamp);
-    out["date"] = Utf8(DateText(r.timestamp));
-    for (const auto& [member, value] : {std::pair{"timestampKind", r.timestampKind}, {"itemType", r.itemType},
-                                        {"state", r.state}, {"aux1", r.aux1}, {"aux2", r.aux2}}) {
-        out[member] = value;
-    }
-    out["offset"] = offset;
-    out["bytes"] = bytes;
+    out.update({{"name", Utf8(StoredText(r.name))}, {"path", Utf8(StoredText(r.path))}, {"ref1", r.ref1},
+                {"ref2", r.ref2}, {"ref3", r.ref3}, {"ref4", r.ref4}, {"linkType", r.linkType},
+                {"timestamp", Number(r.timestamp)}, {"date", Utf8(DateText(r.timestamp))},
+                {"timestampKind", r.timestampKind}, {"itemType", r.itemType}, {"state", r.state}, {"aux1", r.aux1},
+                {"aux2", r.aux2}, {"offset", offset}, {"bytes", bytes}});
     if (damage != RecordDamage::None) out["problem"] = Utf8(DamageText(damage));
     return out;
 }
@@ -67,19 +58,13 @@ Json RecordJson(const RecordView& r, RecordDamage damage, size_t offset, size_t 
 // after the last child) is a note: the file is read as its writer meant.
 class Inspection {
 public:
-    // Which of an item's streams the walk of the file found.
-    struct Walked {
-        std::wstring name;
-        bool record = false, children = false;
-    };
-
     Inspection(StorageChain& chain, ULONGLONG fileBytes, const InspectOptions& options, bool check)
         : chain_(chain), fileBytes_(static_cast<size_t>(fileBytes)), options_(options), check_(check) {}
 
     Json findings = Json::array();
     size_t elements = 0;
     bool header = false;
-    std::map<std::wstring, Walked> items;  // by key, the suffix left off
+    std::map<std::wstring, std::wstring> items;  // the names of the items the walk found, by key without its suffix
     HRESULT navigator = E_FAIL;            // the last item's
 
     void Find(bool damage, const wchar_t* kind, const std::wstring& element, const std::wstring& item,
@@ -131,9 +116,8 @@ public:
         return result;
     }
 
-    // One item as stored and as the plug-in answers for it. walked: what the
-    // walk found of it; none when the item was asked for by name.
-    Json Item(const std::wstring& fileName, const Walked* walked, bool withChildList) {
+    // One item as stored and as the plug-in answers for it.
+    Json Item(const std::wstring& fileName, bool withChildList) {
         const std::wstring name = fileName.substr(0, fileName.size() - kExtensionLength);
         const std::wstring itemKey = ItemKey(fileName), childrenKey = ChildrenKey(fileName);
         Json out = {{"name", Utf8(name)},
@@ -144,7 +128,7 @@ public:
         // The record as the navigator reads it.
         StreamBytes recordBytes;
         const HRESULT recordRead = Read(itemKey, recordBytes);
-        const bool hasRecord = walked ? walked->record : SUCCEEDED(recordRead);
+        const bool hasRecord = recordRead != ITEM_E_NOTFOUND;
         RecordCursor cursor(recordBytes.View());
         RecordView record;
         const RecordDamage damage = ParseRecordDamage(cursor, record);
@@ -155,7 +139,7 @@ public:
         // The list as GetReferences reads it, in one pass: each child beside the record the host gets for it.
         StreamBytes listBytes;
         const HRESULT childrenRead = Read(childrenKey, listBytes);
-        const bool hasChildren = walked ? walked->children : SUCCEEDED(childrenRead);
+        const bool hasChildren = childrenRead != ITEM_E_NOTFOUND;
         RecordCursor list(listBytes.View());
         ReferenceArray<TaskMemory> array;
         Json children = Json::array();
@@ -185,13 +169,14 @@ public:
         }
         // The record that ended the list early, parsed alone to show how far it got.
         std::optional<RecordDamage> ended;
+        RecordCursor again(listBytes.View().subspan(start));
+        RecordView child;
         if (IsFailure(listed) && stored && children.size() < *stored) {
-            RecordCursor again(listBytes.View().subspan(start));
-            RecordView child;
-            ended = ParseRecordDamage(again, child);
-            children.push_back({{"index", children.size()},
-                                {"stored", RecordJson(child, *ended, start, again.Offset())},
-                                {"shown", false}});
+            if (const RecordDamage damage = ParseRecordDamage(again, child); damage != RecordDamage::None) ended = damage;
+        }
+        if (ended) {
+            children.push_back(
+                {{"index", children.size()}, {"stored", RecordJson(child, *ended, start, again.Offset())}, {"shown", false}});
         }
 
         const bool answered = SUCCEEDED(navigator);
@@ -203,19 +188,17 @@ public:
             for (const auto& [child, index] : sent) children[child]["host"] = ToJson(HostReference(records[index]));
             FreeRecords(TaskMemory{}, records, referenceCount);
         }
-        Json childrenJson = {{"read", ResultObject(childrenRead)}};
-        if (hasChildren && SUCCEEDED(childrenRead)) {
-            childrenJson["stored"] = stored ? Json(*stored) : Json(nullptr);
-            childrenJson["readable"] = children.size() - (ended ? 1 : 0);
-            childrenJson["result"] = ResultObject(listed);
+        out["children"] = {{"read", ResultObject(childrenRead)}};
+        if (SUCCEEDED(childrenRead)) {
+            out["children"].update({{"stored", stored ? Json(*stored) : Json(nullptr)},
+                                    {"readable", children.size() - (ended ? 1 : 0)},
+                                    {"result", ResultObject(listed)}});
         }
-        out["children"] = std::move(childrenJson);
-        Json plugin = {{"navigator", ResultObject(navigator)}};
+        Json& plugin = out["plugin"] = {{"navigator", ResultObject(navigator)}};
         if (answered) plugin["date"] = Utf8(DateText(CItemFormat::ItemDate(record.timestamp, record.timestampKind)));
-        plugin["references"] = ResultObject(references);
-        plugin["referenceCount"] = referenceCount;
-        plugin["listUnreadable"] = answered && SUCCEEDED(references) && (FAILED(childrenRead) || IsFailure(listed));
-        out["plugin"] = std::move(plugin);
+        plugin.update({{"references", ResultObject(references)},
+                       {"referenceCount", referenceCount},
+                       {"listUnreadable", answered && SUCCEEDED(references) && (FAILED(childrenRead) || IsFailure(listed))}});
         if (withChildList) out["childList"] = std::move(children);
 
         if (!hasRecord) {
@@ -248,7 +231,7 @@ public:
                      L"stored count " + Num(*stored) + L" is more than a stream of " + listSize + L" bytes can hold");
             }
             // A count beyond the stream already says why the list ends where the bytes do.
-            if (ended && *ended != RecordDamage::None && !(start >= listBytes.Bytes() && countTooLarge)) {
+            if (ended && !(start >= listBytes.Bytes() && countTooLarge)) {
                 Find(true, DamageKind(*ended), childrenKey, name,
                      L"child " + Num(children.size()) + L" of " + Num(*stored) + L" at byte " + Num(start) + L": " +
                          DamageText(*ended));
@@ -277,9 +260,7 @@ private:
                      : L"a key the plug-in never forms (an escape outside the reserved list or a bare reserved character)");
             return;
         }
-        Walked& item = items[key.substr(0, key.size() - 1)];
-        item.name = decoded.name;
-        (decoded.kind == KeyKind::Item ? item.record : item.children) = true;
+        items[key.substr(0, key.size() - 1)] = decoded.name;
     }
 
     HRESULT Read(const std::wstring& key, StreamBytes& bytes) {
@@ -315,21 +296,12 @@ std::wstring OpenFailureText(bool timedOut, bool exists, const CompoundHeader& h
     if (!exists) return L"no such file (the plug-in would create an empty cache here)";
     if (header.bytesRead >= 8 && !header.signature) return L"not a compound file";
     switch (opened) {
-        case STG_E_FILEALREADYEXISTS:
-        case STG_E_INVALIDHEADER:
-            return L"not a compound file";
-        case STG_E_SHAREVIOLATION:
-        case STG_E_LOCKVIOLATION:
-        case STG_E_ACCESSDENIED:
+        case STG_E_FILEALREADYEXISTS: case STG_E_INVALIDHEADER: return L"not a compound file";
+        case STG_E_SHAREVIOLATION: case STG_E_LOCKVIOLATION: case STG_E_ACCESSDENIED:
             return L"the file is in use by another process or cannot be read";
-        case STG_E_READFAULT:
-            return L"a damaged compound file: it ends before its sectors do";
-        case STG_E_DOCFILECORRUPT:
-        case STG_E_OLDFORMAT:
-        case STG_E_OLDDLL:
-            return L"a damaged or unknown compound file";
-        default:
-            return L"the compound file cannot be opened";
+        case STG_E_READFAULT: return L"a damaged compound file: it ends before its sectors do";
+        case STG_E_DOCFILECORRUPT: case STG_E_OLDFORMAT: case STG_E_OLDDLL: return L"a damaged or unknown compound file";
+        default: return L"the compound file cannot be opened";
     }
 }
 
@@ -379,7 +351,7 @@ Json Inspect(Command command, const std::wstring& path, const std::wstring& name
         if (command == Command::Show) {
             const bool hasExtension = name.size() >= kExtensionLength &&
                                       name.compare(name.size() - kExtensionLength, kExtensionLength, kItemExtension) == 0;
-            items.push_back(inspection.Item(hasExtension ? name : name + kItemExtension, nullptr, true));
+            items.push_back(inspection.Item(hasExtension ? name : name + kItemExtension, true));
             status = FAILED(inspection.navigator) ? 1 : 0;
         } else {
             CheckHeader(inspection, header);
@@ -391,9 +363,7 @@ Json Inspect(Command command, const std::wstring& path, const std::wstring& name
                 inspection.Find(false, L"no-header-stream", std::wstring(kHeaderKey) + L"S", L"",
                                 L"no header stream (the plug-in never reads it)");
             }
-            for (const auto& [key, walked] : inspection.items) {
-                items.push_back(inspection.Item(walked.name + kItemExtension, &walked, false));
-            }
+            for (const auto& [key, item] : inspection.items) items.push_back(inspection.Item(item + kItemExtension, false));
             doc["elements"] = inspection.elements;
             status = 0;
         }

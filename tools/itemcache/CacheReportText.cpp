@@ -13,24 +13,20 @@ bool Failed(const Json& result) {
 
 std::wstring Described(const Json& result) { return Text(result.at("code")) + L": " + Text(result.at("meaning")); }
 
-std::wstring HeaderText(const Json& header) {
-    if (header.at("bytesRead") == 0) return L"unreadable (" + Described(header.at("result")) + L")";
-    if (!header.at("signature")) return L"no compound-file signature";
-    std::wstring text = L"compound file version " + Text(header.at("majorVersion")) + L", " +
-                        (header.at("sectorSize") != 0 ? Text(header.at("sectorSize")) + L"-byte sectors"
-                                                      : L"sector shift " + Text(header.at("sectorShift")));
-    if (Failed(header.at("result"))) text += L" (header cut short: " + Text(header.at("bytesRead")) + L" bytes)";
-    return text;
-}
-
 std::wstring OpeningText(const Json& report) {
+    const Json &lock = report.at("lock"), &header = report.at("header");
     std::wstring out = L"File:        " + Text(report.at("file"));
     if (report.at("exists")) out += L" (" + Text(report.at("fileBytes")) + L" bytes)";
-    const Json& lock = report.at("lock");
     out += L"\nLock:        " + (lock.at("timedOut")  ? std::wstring(L"not obtained: held by another process")
                                  : lock.at("held") ? L"held after " + Text(lock.at("waitMs")) + L" ms"
                                                    : std::wstring(L"no mutex handle; read unguarded"));
-    if (report.at("exists") && !lock.at("timedOut")) out += L"\nHeader:      " + HeaderText(report.at("header"));
+    if (report.at("exists") && !lock.at("timedOut")) {
+        out += L"\nHeader:      " + (header.at("bytesRead") == 0   ? L"unreadable (" + Described(header.at("result")) + L")"
+                                    : !header.at("signature") ? std::wstring(L"no compound-file signature")
+                                                              : L"compound file version " + Text(header.at("majorVersion")) +
+                                                                    L", sector shift " + Text(header.at("sectorShift")));
+        if (Failed(header.at("result"))) out += L" (header cut short: " + Text(header.at("bytesRead")) + L" bytes)";
+    }
     if (report.contains("openFailure")) {
         out += L"\nOpen:        " + Text(report.at("openFailure")) + L" (" + Text(report.at("open").at("code")) + L")";
     }
@@ -68,63 +64,48 @@ std::wstring ListText(const Json& report) {
 }
 
 std::wstring ShowText(const Json& report) {
-    const Json& item = report.at("items").at(0);
-    const std::wstring key = Text(item.at("key"));
-    std::wstring out = L"Item:        " + Text(item.at("name")) + L"  (asked as " + Text(item.at("fileName")) +
-                       L", keys " + key + L"I and " + key + L"C)\n";
-    const Json& r = item.at("record");
-    if (r.is_null()) {
-        out += L"Record:      " + Described(item.at("recordRead")) + L"\n";
-    } else {
-        out += L"Record:      version " + Text(r.at("version"));
-        for (const char* member : {"ref1", "ref2", "ref3", "ref4", "linkType", "itemType", "state"}) {
-            out += L", " + Text(Json(member)) + L" " + Text(r.at(member));
-        }
-        if (r.contains("problem")) out += L" (" + Text(r.at("problem")) + L")";
-        out += L"\nStored date: " + Text(r.at("date")) + L" (kind " + Text(r.at("timestampKind")) + L")\n";
-    }
-    const Json& plugin = item.at("plugin");
-    out += L"Navigator:   " + Described(plugin.at("navigator")) + L"\n";
-    if (plugin.contains("date")) out += L"Host date:   " + Text(plugin.at("date")) + L"\n";
+    const Json &item = report.at("items").at(0), &r = item.at("record"), &plugin = item.at("plugin");
     const Json& children = item.at("children");
-    out += L"Children:    ";
-    if (Failed(children.at("read"))) {
-        out += Described(children.at("read")) + L"\n";
+    std::wstring out = L"Item:        " + Text(item.at("name")) + L"  (asked as " + Text(item.at("fileName")) + L")\n";
+    out += L"Record:      ";
+    if (r.is_null()) {
+        out += Described(item.at("recordRead"));
     } else {
-        out += (children.at("stored").is_null() ? std::wstring(L"no count") : Text(children.at("stored"))) + L" stored";
-        if (Failed(children.at("result"))) out += L", list damaged (" + Described(children.at("result")) + L")";
-        out += L"\n";
+        for (const char* member : {"version", "ref1", "ref2", "ref3", "ref4", "linkType", "itemType", "state", "date",
+                                   "timestampKind", "problem"}) {
+            if (r.contains(member)) out += Text(Json(member)) + L" " + Text(r.at(member)) + L", ";
+        }
+        out.resize(out.size() - 2);
     }
-    out += L"References:  ";
-    if (Failed(plugin.at("navigator"))) {
-        out += L"none: the host gets no navigator\n";
-    } else if (Failed(plugin.at("references"))) {
-        out += Described(plugin.at("references")) + L"\n";
-    } else {
-        out += Text(plugin.at("referenceCount")) + L" shown to the host" +
-               (report.at("hideType3") ? L" (after SetOption(3))" : L"") +
-               (plugin.at("listUnreadable") ? L": the list cannot be read, the host gets S_OK and no references" : L"") +
-               L"\n";
-    }
-    const Json& list = item.at("childList");
-    if (list.empty()) return out;
+    out += L"\nNavigator:   " + Described(plugin.at("navigator")) +
+           (plugin.contains("date") ? L", date " + Text(plugin.at("date")) : L"") + L"\nChildren:    " +
+           (Failed(children.at("read")) ? Described(children.at("read"))
+                                        : ChildrenText(children) + L" stored, " + Text(children.at("readable")) +
+                                              L" readable") +
+           L"\nReferences:  " +
+           (Failed(plugin.at("navigator")) ? std::wstring(L"none: the host gets no navigator")
+                                           : Described(plugin.at("references")) + L", " +
+                                                 Text(plugin.at("referenceCount")) + L" shown to the host" +
+                                                 (report.at("hideType3") ? L" after SetOption(3)" : L"") +
+                                                 (plugin.at("listUnreadable") ? L" (the list cannot be read)" : L"")) +
+           L"\n";
+    if (item.at("childList").empty()) return out;
     Table table({L"#", L"Name", L"Path", L"itemType>Type", L"linkType>Link", L"state", L"ref1", L"ref3", L"ref2", L"ref4",
                  L"Host"});
-    for (const Json& child : list) {
+    for (const Json& child : item.at("childList")) {
         const Json& c = child.at("stored");
         std::vector<std::wstring> row = {Text(child.at("index")), Text(c.at("name")), Text(c.at("path"))};
+        const Json host = child.value("host", Json());
         if (c.contains("problem")) {
             row.push_back(L"(record " + Text(c.at("problem")) + L" at byte " + Text(c.at("offset")) + L")");
-            table.Row(std::move(row));
-            continue;
+        } else {
+            row.push_back(Text(c.at("itemType")) + L" > " + (host.is_null() ? L"-" : Text(host.at("typeCode"))));
+            row.push_back(Text(c.at("linkType")) + L" > " + (host.is_null() ? L"-" : Text(host.at("linkCode"))));
+            for (const char* member : {"state", "ref1", "ref3", "ref2", "ref4"}) row.push_back(Text(c.at(member)));
+            row.push_back(!host.is_null()     ? std::wstring(L"shown")
+                          : child.at("shown") ? std::wstring(L"not sent (list unreadable)")
+                                              : L"hidden: " + Text(child.at("hiddenBecause")));
         }
-        const Json* host = child.contains("host") ? &child.at("host") : nullptr;
-        row.push_back(Text(c.at("itemType")) + L" > " + (host ? Text(host->at("typeCode")) : L"-"));
-        row.push_back(Text(c.at("linkType")) + L" > " + (host ? Text(host->at("linkCode")) : L"-"));
-        for (const char* member : {"state", "ref1", "ref3", "ref2", "ref4"}) row.push_back(Text(c.at(member)));
-        row.push_back(host                ? std::wstring(L"shown")
-                      : child.at("shown") ? std::wstring(L"not sent (list unreadable)")
-                                          : L"hidden: " + Text(child.at("hiddenBecause")));
         table.Row(std::move(row));
     }
     return out + L"\n" + table.Text();
