@@ -199,6 +199,7 @@ public:
         plugin.update({{"references", ResultObject(references)},
                        {"referenceCount", referenceCount},
                        {"listUnreadable", answered && SUCCEEDED(references) && (FAILED(childrenRead) || IsFailure(listed))}});
+        const size_t attempted = children.size();
         if (withChildList) out["childList"] = std::move(children);
 
         if (!hasRecord) {
@@ -233,7 +234,7 @@ public:
             // A count beyond the stream already says why the list ends where the bytes do.
             if (ended && !(start >= listBytes.Bytes() && countTooLarge)) {
                 Find(true, DamageKind(*ended), childrenKey, name,
-                     L"child " + Num(children.size()) + L" of " + Num(*stored) + L" at byte " + Num(start) + L": " +
+                     L"child " + Num(attempted) + L" of " + Num(*stored) + L" at byte " + Num(start) + L": " +
                          DamageText(*ended));
             }
             if (!IsFailure(listed) && list.Remaining()) {
