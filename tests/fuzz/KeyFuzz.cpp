@@ -30,6 +30,12 @@ void CheckSplit(UnitView key, bool fromFileName) {
     FUZZ_CHECK(key.empty() || stream.size() >= 2);
     UnitString joined = u"untouched";
     FUZZ_CHECK(JoinKey(storages, stream, joined) && joined == key);
+    if (fromFileName) {
+        // A file name comes from the last component of an item path: no
+        // backslash and no NUL, and the key escapes the other three.
+        for (const UnitString& storage : storages) FUZZ_CHECK(!HoldsAny(storage, std::u16string_view(u"/\\:!\0", 5)));
+        FUZZ_CHECK(!HoldsAny(stream, std::u16string_view(u"/\\:!\0", 5)));
+    }
 }
 
 // Element names join to a key only when that key splits back into them.
@@ -46,12 +52,6 @@ void CheckJoin(UnitView text) {
     UnitString splitStream;
     SplitKey(key, splitStorages, splitStream);
     FUZZ_CHECK(splitStorages == storages && splitStream == stream);
-    if (fromFileName) {
-        // A file name comes from the last component of an item path: no
-        // backslash and no NUL, and the key escapes the other three.
-        for (const UnitString& storage : storages) FUZZ_CHECK(!HoldsAny(storage, std::u16string_view(u"/\\:!\0", 5)));
-        FUZZ_CHECK(!HoldsAny(stream, std::u16string_view(u"/\\:!\0", 5)));
-    }
 }
 
 }  // namespace

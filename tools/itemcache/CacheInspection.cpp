@@ -157,7 +157,8 @@ public:
                     if (shown) {
                         sent.emplace_back(children.size(), array.Count());
                     } else {
-                        entry["hiddenBecause"] = child.state == kHiddenChildState ? "state 3" : "type 3 (--hide-type3)";
+                        const HiddenBy by = HiddenFromHost(child.state, child.itemType, options_.hideType3);
+                        entry["hiddenBecause"] = by == HiddenBy::State ? "state 3" : "type 3 (--hide-type3)";
                     }
                     children.push_back(std::move(entry));
                     start = list.Offset();
