@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "cache/RecordParse.h"
+#include "plugin/ReferenceCodes.h"
 #include "tests/support/ByteSource.h"
 #include "tests/support/Units.h"
 #include "tools/cachewriter/StoredRecord.h"
@@ -99,6 +100,16 @@ TEST(RecordParse, DamageSaysWhatEndedTheRecord) {
     EXPECT_EQ(ParseRecordDamage(cursor, view), RecordDamage::None);
     EXPECT_FALSE(view.nameBytes);
     EXPECT_EQ(cursor.Remaining(), 0u);
+}
+
+// State 3 keeps a child from the host whatever its type; type 3 only after SetOption(3).
+TEST(HostFilter, StateHidesFirstAndTypeOnlyWithTheOption) {
+    EXPECT_EQ(HiddenFromHost(3, 3, true), HiddenBy::State);
+    EXPECT_EQ(HiddenFromHost(0, 3, true), HiddenBy::Type);
+    EXPECT_EQ(HiddenFromHost(0, 3, false), HiddenBy::Nothing);
+    EXPECT_EQ(HiddenFromHost(-1, -1, true), HiddenBy::Nothing) << "a record of version 0 is shown";
+    EXPECT_FALSE(IsShownToHost(3, 1, false));
+    EXPECT_TRUE(IsShownToHost(0, 3, false));
 }
 
 TEST(StoredText, TextsAsTheHostReceivesThem) {
