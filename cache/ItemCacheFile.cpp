@@ -103,13 +103,9 @@ HRESULT CItemCacheFile::OpenFile(std::optional<StorageChain>& chain) {
     // replacing a file: one that appears between the two (made by a writer the
     // lock does not reach, in another session) is opened on the second round.
     for (int round = 0; round < 2; ++round) {
-        ComPtr<IStorage> root;
-        const HRESULT opened =
-            StgOpenStorageEx(path_.c_str(), (readOnly ? STGM_READ : STGM_READWRITE) | STGM_SHARE_EXCLUSIVE, STGFMT_ANY, 0,
-                             nullptr, nullptr, IID_IStorage, root.PutVoid());
+        const HRESULT opened = OpenStorageFile(path_, readOnly, chain);
         if (SUCCEEDED(opened)) {
             existed_ = true;
-            chain.emplace(std::move(root), readOnly);
             return S_OK;
         }
         if (opened != STG_E_FILENOTFOUND && opened != STG_E_PATHNOTFOUND) return MapStorageResult(opened);
@@ -183,13 +179,7 @@ HRESULT CItemCacheFile::Create(std::optional<StorageChain>& chain) {
 HRESULT CItemCacheFile::OpenRecordStream(ItemCacheLock& lock, const CString& key, ComPtr<IStream>& stream) {
     StorageChain* chain = lock.Chain();
     RETURN_HR_IF_NULL(E_FAIL, chain);
-
-    RETURN_IF_FAILED(MapStorageResult(chain->OpenPath(key, false)));
-    const StoragePath& slot = chain->Active();
-    RETURN_IF_FAILED(MapStorageResult(
-        slot.current->OpenStream(slot.leafName.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put())));
-    RETURN_IF_FAILED(MapStorageResult(chain->Commit()));
-    return S_OK;
+    return chain->OpenStream(key, stream);
 }
 
 template <class Bytes>

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <span>
 #include <utility>
 
@@ -121,6 +122,7 @@ private:
 // a record whose version is below 1 leaves as they are.
 struct RecordView {
     std::int32_t recordVersion = 0;  // as stored; below 1 the record is its version alone
+    std::optional<std::int32_t> nameBytes, pathBytes;  // as stored, once the record reached them
     std::int32_t itemType = -1, state = -1, aux1 = -1, aux2 = -1;
     std::int32_t ref1 = -1, ref2 = -1, ref3 = -1, ref4 = -1, linkType = -1;
     double timestamp = -1.0;
@@ -138,6 +140,11 @@ inline void ClearTexts(RecordView&) noexcept {}
 // An ItemObject has no field for the version; a RecordView keeps it.
 inline void SetVersion(ItemObject&, std::int32_t) noexcept {}
 inline void SetVersion(RecordView& record, std::int32_t version) noexcept { record.recordVersion = version; }
+inline void SetByteCounts(ItemObject&, std::int32_t, std::int32_t) noexcept {}
+inline void SetByteCounts(RecordView& record, std::int32_t nameBytes, std::int32_t pathBytes) noexcept {
+    record.nameBytes = nameBytes;
+    record.pathBytes = pathBytes;
+}
 template <std::size_t N>
 void SetText(CodeUnit (&field)[N], std::span<const std::byte> text) noexcept {
     // An empty text may have no bytes behind it at all (a null data pointer).
@@ -151,37 +158,52 @@ inline bool FitsField(std::int32_t bytes, int fieldChars) noexcept {
 }
 }  // namespace record_detail
 
+// What ended a record that could not be read: its bytes ran out, or a text's
+// byte count does not fit its field (negative, or beyond 520 or 1040 bytes).
+enum class RecordDamage { None, CutShort, TextBeyondField };
+
+// The result a record read reports for its damage: S_OK or 0x80040228.
+constexpr ResultCode ResultOf(RecordDamage damage) noexcept {
+    return damage == RecordDamage::None ? kSucceeded : kCacheReadFailed;
+}
+
 // Parses the record at the cursor into an ItemObject or a RecordView, field by
-// field: after a failure the fields read before it keep their values. S_OK, or
-// 0x80040228 when the bytes end early or a text's byte count does not fit its field.
+// field: after a failure the fields read before it keep their values.
 template <class Cursor, class Record>
-ResultCode ParseRecord(Cursor& cursor, Record& record) noexcept {
+RecordDamage ParseRecordDamage(Cursor& cursor, Record& record) noexcept {
     using namespace record_detail;
     std::int32_t recordVersion = 0;
-    if (!cursor.Value(recordVersion)) return kCacheReadFailed;
+    if (!cursor.Value(recordVersion)) return RecordDamage::CutShort;
     SetVersion(record, recordVersion);
-    if (recordVersion < 1) return kSucceeded;
+    if (recordVersion < 1) return RecordDamage::None;
 
     std::int32_t nameBytes = 0, pathBytes = 0;
-    if (!cursor.Value(nameBytes) || !cursor.Value(pathBytes) || !cursor.Value(record.ref1) ||
-        !cursor.Value(record.ref2) || !cursor.Value(record.ref3) || !cursor.Value(record.ref4) ||
-        !cursor.Value(record.linkType) || !cursor.Value(record.timestamp)) {
-        return kCacheReadFailed;
+    if (!cursor.Value(nameBytes) || !cursor.Value(pathBytes)) return RecordDamage::CutShort;
+    SetByteCounts(record, nameBytes, pathBytes);
+    if (!cursor.Value(record.ref1) || !cursor.Value(record.ref2) || !cursor.Value(record.ref3) ||
+        !cursor.Value(record.ref4) || !cursor.Value(record.linkType) || !cursor.Value(record.timestamp)) {
+        return RecordDamage::CutShort;
     }
     if (!FitsField(nameBytes, ItemObject::kNameChars) || !FitsField(pathBytes, ItemObject::kPathChars)) {
-        return kCacheReadFailed;
+        return RecordDamage::TextBeyondField;
     }
     ClearTexts(record);
     std::span<const std::byte> text;
-    if (!cursor.Take(static_cast<std::size_t>(nameBytes), text)) return kCacheReadFailed;
+    if (!cursor.Take(static_cast<std::size_t>(nameBytes), text)) return RecordDamage::CutShort;
     SetText(record.name, text);
-    if (!cursor.Take(static_cast<std::size_t>(pathBytes), text)) return kCacheReadFailed;
+    if (!cursor.Take(static_cast<std::size_t>(pathBytes), text)) return RecordDamage::CutShort;
     SetText(record.path, text);
     if (!cursor.Value(record.timestampKind) || !cursor.Value(record.itemType) || !cursor.Value(record.state) ||
         !cursor.Value(record.aux1) || !cursor.Value(record.aux2)) {
-        return kCacheReadFailed;
+        return RecordDamage::CutShort;
     }
-    return kSucceeded;
+    return RecordDamage::None;
+}
+
+// The same, as the result the plug-in reports: S_OK or 0x80040228.
+template <class Cursor, class Record>
+ResultCode ParseRecord(Cursor& cursor, Record& record) noexcept {
+    return ResultOf(ParseRecordDamage(cursor, record));
 }
 
 // The most children a list of streamBytes can hold whatever its count says:

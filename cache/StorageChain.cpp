@@ -2,17 +2,13 @@
 
 #include "common/HostResults.h"
 #include "common/RequestTrace.h"
+#include "common/Result.h"
 
-namespace {
-
-// True when the storage holds no element at all.
 bool IsEmptyStorage(IStorage* storage) noexcept {
     ComPtr<IEnumSTATSTG> elements;
     if (FAILED(storage->EnumElements(0, nullptr, 0, elements.Put()))) return false;
     return elements->Skip(1) == S_FALSE;
 }
-
-}  // namespace
 
 HRESULT MapStorageResult(HRESULT hr) noexcept {
     switch (hr) {
@@ -103,4 +99,21 @@ HRESULT StorageChain::OpenPath(const CString& key, bool create) {
         result = hr;
     }
     return result;
+}
+
+HRESULT StorageChain::OpenStream(const CString& key, ComPtr<IStream>& stream) {
+    RETURN_IF_FAILED(MapStorageResult(OpenPath(key, false)));
+    const StoragePath& slot = Active();
+    RETURN_IF_FAILED(MapStorageResult(
+        slot.current->OpenStream(slot.leafName.c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put())));
+    RETURN_IF_FAILED(MapStorageResult(Commit()));
+    return S_OK;
+}
+
+HRESULT OpenStorageFile(const CString& path, bool readOnly, std::optional<StorageChain>& chain) {
+    ComPtr<IStorage> root;
+    const HRESULT opened = StgOpenStorageEx(path.c_str(), (readOnly ? STGM_READ : STGM_READWRITE) | STGM_SHARE_EXCLUSIVE,
+                                            STGFMT_ANY, 0, nullptr, nullptr, IID_IStorage, root.PutVoid());
+    if (SUCCEEDED(opened)) chain.emplace(std::move(root), readOnly);
+    return opened;
 }

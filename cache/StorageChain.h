@@ -7,6 +7,7 @@
 #include <objbase.h>
 
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "cache/KeySplit.h"
@@ -27,6 +28,9 @@ struct StoragePath {
 
 // Fills slot's names and leaf name from key by the split rule.
 inline void SplitKey(const CString& key, StoragePath& slot) { SplitKey(key, slot.names, slot.leafName); }
+
+// True when the storage holds no element at all: what the chain removes.
+bool IsEmptyStorage(IStorage* storage) noexcept;
 
 // Turns a storage failure into the cache's result codes.
 HRESULT MapStorageResult(HRESULT hr) noexcept;
@@ -52,6 +56,13 @@ public:
     // slot.opened[position] (the root for position 0).
     HRESULT CloseFrom(StoragePath& slot, size_t position, IStorage* parent) noexcept;
 
+    // Opens the stream of key for reading, its storages through OpenPath, and
+    // commits. S_OK, or the cache's result code of the failure.
+    HRESULT OpenStream(const CString& key, ComPtr<IStream>& stream);
+
+    // The open file, for callers that look at every element of it.
+    IStorage* Root() const noexcept { return root_.Get(); }
+
     // Commits the root storage (direct mode: makes what was opened or written visible).
     HRESULT Commit() noexcept { return readOnly_ ? S_OK : root_->Commit(STGC_DEFAULT); }
 
@@ -65,3 +76,8 @@ private:
     int active_ = 0;
     StoragePath slots_[2];
 };
+
+// Opens the existing compound file at path for direct access, without write
+// access when readOnly; on success chain holds it. The storage's own result
+// (STG_E_FILENOTFOUND when there is no file).
+HRESULT OpenStorageFile(const CString& path, bool readOnly, std::optional<StorageChain>& chain);

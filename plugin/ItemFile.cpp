@@ -88,17 +88,15 @@ STDMETHODIMP CItemFile::GetReferences(LONG /*reserved*/, LONG* count, ReferenceR
     ReferenceFilter filter;
     filter.dropType3 = dropType3_.load();
     HRESULT built = S_OK;
+    HRESULT opened = S_OK;
     {
         ItemCacheLock lock(file, kCacheOpenMode);
-        // An unreadable list is no error for the host: it simply has no references.
-        if (FAILED(file->ReadChildStream(lock, ItemName(itemPath), [&](StreamCursor& list) {
-                built = BuildReferenceRecords(list, filter, records, count);
-                return S_OK;
-            }))) {
+        opened = file->ReadChildStream(lock, ItemName(itemPath), [&](StreamCursor& list) {
+            built = BuildReferenceRecords(list, filter, records, count);
             return S_OK;
-        }
+        });
     }
-    return built == ITEM_E_CACHEREAD ? S_OK : built;
+    return ReferencesAnswer(opened, built);
 }
 CATCH_RETURN()
 

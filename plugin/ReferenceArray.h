@@ -55,9 +55,10 @@ public:
 
     // One pass over a children list: each child the host is to see becomes a
     // record at once, and onChild(const RecordView&, bool shown) hears of every
-    // child read. S_OK, or 0x80040228 when the list is damaged.
-    template <class Cursor, class OnChild>
-    ResultCode Read(Cursor& cursor, ReferenceFilter filter, OnChild&& onChild) {
+    // child read, onCount(std::uint32_t) of the stored count. S_OK, or
+    // 0x80040228 when the list is damaged.
+    template <class Cursor, class OnChild, class OnCount = IgnoreCount>
+    ResultCode Read(Cursor& cursor, ReferenceFilter filter, OnChild&& onChild, OnCount&& onCount = {}) {
         return ParseChildList(
             cursor,
             [&](Cursor& children) {
@@ -68,7 +69,10 @@ public:
                 onChild(child, shown);
                 return shown ? Append(child) : kSucceeded;
             },
-            [&](std::uint32_t stored) { Allocate(MostChildren(stored, cursor.Bytes())); });
+            [&](std::uint32_t stored) {
+                onCount(stored);
+                Allocate(MostChildren(stored, cursor.Bytes()));
+            });
     }
 
     std::size_t Count() const noexcept { return filled_; }

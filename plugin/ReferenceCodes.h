@@ -6,8 +6,16 @@
 inline constexpr std::int32_t kHiddenChildState = 3;    // never shown to the host
 inline constexpr std::int32_t kOptionalChildType = 3;   // hidden after SetOption(3)
 
+// What keeps a child from the host: its state 3 first, then, after
+// SetOption(3), its type 3.
+enum class HiddenBy { Nothing, State, Type };
+inline HiddenBy HiddenFromHost(std::int32_t state, std::int32_t itemType, bool dropType3) noexcept {
+    if (state == kHiddenChildState) return HiddenBy::State;
+    return dropType3 && itemType == kOptionalChildType ? HiddenBy::Type : HiddenBy::Nothing;
+}
+
 inline bool IsShownToHost(std::int32_t state, std::int32_t itemType, bool dropType3) noexcept {
-    return state != kHiddenChildState && !(dropType3 && itemType == kOptionalChildType);
+    return HiddenFromHost(state, itemType, dropType3) == HiddenBy::Nothing;
 }
 
 inline long LinkCodeOf(std::int32_t linkType) noexcept {

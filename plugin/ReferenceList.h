@@ -16,3 +16,10 @@ HRESULT BuildReferenceRecords(std::span<const std::byte> childrenStream, Referen
 // The same from a stream read piece by piece as it is parsed.
 HRESULT BuildReferenceRecords(StreamCursor& childrenStream, ReferenceFilter filter, ReferenceRecord** records,
                               LONG* count);
+
+// What the host is told of its references when opening the children stream
+// gave opened and building them gave built: a list that is missing or
+// unreadable is no error for the host, it simply has no references.
+inline HRESULT ReferencesAnswer(HRESULT opened, HRESULT built) noexcept {
+    return FAILED(opened) || built == ITEM_E_CACHEREAD ? S_OK : built;
+}

@@ -73,6 +73,9 @@ TEST(SplitKey, LongKeysNestStoragesOfThirtyCodeUnits) {
         std::vector<std::wstring> elements = path.names;
         elements.push_back(path.leafName);
         EXPECT_EQ(ElementNames(key), elements) << "the test cache writer splits the same way";
+        std::wstring joined;
+        EXPECT_TRUE(JoinKey(path.names, path.leafName, joined)) << length;
+        EXPECT_EQ(joined, key) << "joining the split gives the key back";
         struct {
             std::wstring key;
             std::vector<std::wstring> names;
@@ -113,6 +116,21 @@ TEST(SplitKey, LongKeysNestStoragesOfThirtyCodeUnits) {
         EXPECT_EQ(names.size(), 13u);
         EXPECT_EQ(leafName, key.substr(390) + L"S");
     }
+}
+
+TEST(SplitKey, JoiningRejectsNamesNoSplitGives) {
+    const std::wstring storage = std::wstring(30, L'a') + L"F";
+    std::wstring key;
+    EXPECT_FALSE(JoinKey({}, L"", key)) << "no stream name";
+    EXPECT_FALSE(JoinKey({}, L"abcI", key)) << "no \"S\"";
+    EXPECT_FALSE(JoinKey({}, std::wstring(31, L'a') + L"S", key)) << "too long for an element name";
+    EXPECT_FALSE(JoinKey({storage}, L"S", key)) << "below a storage the stream holds part of the key";
+    EXPECT_FALSE(JoinKey({L"shortF"}, L"xS", key));
+    EXPECT_FALSE(JoinKey({std::wstring(30, L'a') + L"G"}, L"xS", key));
+    EXPECT_TRUE(IsKeyStorageName(storage));
+    EXPECT_FALSE(IsKeyStorageName(L"ObjectPool"));
+    ASSERT_TRUE(JoinKey({}, L"S", key));
+    EXPECT_EQ(key, L"") << "the empty key's stream lies at the root";
 }
 
 TEST(StorageResults, MappingKeepsTheCacheCodesAndFoldsTheRest) {

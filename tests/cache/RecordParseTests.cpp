@@ -2,9 +2,12 @@
 // piece, from a stream that stops early, and the texts the host receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "cache/RecordParse.h"
+#include "plugin/ReferenceCodes.h"
 #include "tests/support/ByteSource.h"
 #include "tests/support/Units.h"
 #include "tools/cachewriter/StoredRecord.h"
@@ -58,6 +61,55 @@ TEST(RecordParse, AStreamThatStopsEarlyEndsWithWhatArrived) {
             EXPECT_EQ(names.size(), stopAt >= third ? 2u : 0u) << stopAt;
         }
     }
+}
+
+// What ended a record is told apart: its bytes running out, or a text's byte
+// count that no field can hold; the fields read before stay, the counts once reached.
+TEST(RecordParse, DamageSaysWhatEndedTheRecord) {
+    StoredRecord stored;
+    stored.name = Units("abc");
+    const Bytes whole = stored.Serialize();
+    struct Case {
+        size_t keep;
+        std::optional<std::int32_t> nameBytes;
+        RecordDamage damage;
+    };
+    for (const Case& c : {Case{whole.size(), {}, RecordDamage::None}, Case{whole.size() - 1, {}, RecordDamage::CutShort},
+                          Case{2, {}, RecordDamage::CutShort}, Case{8, {}, RecordDamage::CutShort},
+                          Case{whole.size(), 522, RecordDamage::TextBeyondField},
+                          Case{whole.size(), -2, RecordDamage::TextBeyondField},
+                          Case{30, 4000, RecordDamage::CutShort}}) {
+        StoredRecord record = stored;
+        record.nameBytes = c.nameBytes;
+        const Bytes bytes = record.Serialize();
+        RecordCursor cursor(View(bytes).first(std::min(c.keep, bytes.size())));
+        RecordView view;
+        EXPECT_EQ(ParseRecordDamage(cursor, view), c.damage) << c.keep;
+        EXPECT_EQ(ResultOf(c.damage), c.damage == RecordDamage::None ? kSucceeded : kCacheReadFailed);
+        EXPECT_EQ(view.recordVersion, c.keep >= 4 ? 1 : 0) << c.keep;
+        EXPECT_EQ(view.nameBytes.has_value(), c.keep >= 12) << c.keep;
+        if (c.damage == RecordDamage::TextBeyondField) {
+            EXPECT_EQ(*view.nameBytes, *c.nameBytes);
+            EXPECT_EQ(view.ref4, 14) << "the numbers before the texts are read";
+        }
+    }
+    // A version below 1 is a whole record of 4 bytes, with no byte counts at all.
+    const std::byte none[4] = {};
+    RecordCursor cursor(none);
+    RecordView view;
+    EXPECT_EQ(ParseRecordDamage(cursor, view), RecordDamage::None);
+    EXPECT_FALSE(view.nameBytes);
+    EXPECT_EQ(cursor.Remaining(), 0u);
+}
+
+// State 3 keeps a child from the host whatever its type; type 3 only after SetOption(3).
+TEST(HostFilter, StateHidesFirstAndTypeOnlyWithTheOption) {
+    EXPECT_EQ(HiddenFromHost(3, 3, true), HiddenBy::State);
+    EXPECT_EQ(HiddenFromHost(0, 3, true), HiddenBy::Type);
+    EXPECT_EQ(HiddenFromHost(0, 3, false), HiddenBy::Nothing);
+    EXPECT_EQ(HiddenFromHost(-1, -1, true), HiddenBy::Nothing) << "a record of version 0 is shown";
+    EXPECT_FALSE(IsShownToHost(3, 1, false));
+    EXPECT_TRUE(IsShownToHost(0, 3, false));
 }
 
 TEST(StoredText, TextsAsTheHostReceivesThem) {

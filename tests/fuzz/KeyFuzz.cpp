@@ -1,7 +1,8 @@
 // Element keys: a name encodes to a key that decodes back to it, a key decodes
 // to a name that encodes back to it exactly when the key is one the plug-in
 // forms, and every key of an item splits into element names a compound file
-// holds (at most 31 code units, none of / \ : !) that join back to the key.
+// holds (at most 31 code units, none of / \ : !) that join back to the key,
+// and element names join to a key only when it splits back into them.
 //
 // Input: any code units (UTF-16LE).
 #include <algorithm>
@@ -22,21 +23,35 @@ void CheckSplit(UnitView key, bool fromFileName) {
     std::vector<UnitString> storages;
     UnitString stream = u"untouched";
     SplitKey(key, storages, stream);
-    UnitString joined;
     for (const UnitString& storage : storages) {
         FUZZ_CHECK(storage.size() == kStorageNameUnits + 1 && storage.back() == u'F');
-        joined += storage.substr(0, storage.size() - 1);
     }
     FUZZ_CHECK(!stream.empty() && stream.size() <= kElementNameUnits && stream.back() == u'S');
     FUZZ_CHECK(key.empty() || stream.size() >= 2);
-    joined += stream.substr(0, stream.size() - 1);
-    FUZZ_CHECK(joined == key);
+    UnitString joined = u"untouched";
+    FUZZ_CHECK(JoinKey(storages, stream, joined) && joined == key);
     if (fromFileName) {
         // A file name comes from the last component of an item path: no
         // backslash and no NUL, and the key escapes the other three.
         for (const UnitString& storage : storages) FUZZ_CHECK(!HoldsAny(storage, std::u16string_view(u"/\\:!\0", 5)));
         FUZZ_CHECK(!HoldsAny(stream, std::u16string_view(u"/\\:!\0", 5)));
     }
+}
+
+// Element names join to a key only when that key splits back into them.
+void CheckJoin(UnitView text) {
+    std::vector<UnitString> storages;
+    UnitView stream = text;
+    if (text.size() > kElementNameUnits) {
+        storages.emplace_back(text.substr(0, kElementNameUnits));
+        stream = text.substr(kElementNameUnits);
+    }
+    UnitString key;
+    if (!JoinKey(storages, stream, key)) return;
+    std::vector<UnitString> splitStorages;
+    UnitString splitStream;
+    SplitKey(key, splitStorages, splitStream);
+    FUZZ_CHECK(splitStorages == storages && splitStream == stream);
 }
 
 }  // namespace
@@ -63,6 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(key.kind == KeyKind::Other);
     }
     CheckSplit(text, false);
+    CheckJoin(text);
 
     // The keys of the item whose file name is the text and ".<item>".
     UnitString fileName = text;

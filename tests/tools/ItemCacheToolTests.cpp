@@ -8,9 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <limits>
+#include <map>
 #include <set>
 
-#include "cache/CacheFileReader.h"
 #include "cache/CacheMutex.h"
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemCacheLock.h"
@@ -25,7 +25,6 @@
 #include "tools/cachewriter/CacheWriter.h"
 #include "tools/common/Json.h"
 #include "tools/itemcache/CacheInspection.h"
-#include "tools/itemcache/CacheReportText.h"
 
 namespace {
 
@@ -148,24 +147,37 @@ void WriteDamagedCache(const std::wstring& path) {
     writer.CreateStorages(std::wstring(45, L'E') + L"I");
 }
 
-std::set<std::wstring> Kinds(const CacheReport& report, bool damage) {
-    std::set<std::wstring> kinds;
-    for (const Finding& f : report.findings) {
-        if (f.damage == damage) kinds.insert(f.kind);
+// A report as the tool prints it, read back strictly.
+Json Report(Command command, const std::wstring& path, const std::wstring& name = L"", InspectOptions options = {}) {
+    return Json::parse(JsonText(Inspect(command, path, name, options)));
+}
+
+HRESULT Code(const Json& result) {
+    return static_cast<HRESULT>(std::stoul(result.at("code").get<std::string>(), nullptr, 16));
+}
+
+std::set<std::string> Kinds(const Json& report, const char* severity) {
+    std::set<std::string> kinds;
+    for (const Json& f : report.at("findings")) {
+        if (f.at("severity") == severity) kinds.insert(f.at("kind").get<std::string>());
     }
     return kinds;
 }
 
-const ItemInfo* FindItem(const CacheReport& report, const std::wstring& name) {
-    for (const ItemInfo& item : report.items) {
-        if (item.name == name) return &item;
+const Json& FindItem(const Json& report, const char* name) {
+    for (const Json& item : report.at("items")) {
+        if (item.at("name") == name) return item;
     }
-    return nullptr;
+    ADD_FAILURE() << "no item " << name;
+    static const Json none = {{"plugin", {{"navigator", {{"code", "0"}}}}}};
+    return none;
 }
+
+HRESULT Navigator(const Json& report, const char* name) { return Code(FindItem(report, name).at("plugin").at("navigator")); }
 
 class ItemCacheTool : public CacheFixture {};
 
-TEST_F(ItemCacheTool, ReaderSeesHeaderAndSplitKeysAndNeverRemovesEmptyStorages) {
+TEST_F(ItemCacheTool, ReadsHeaderAndSplitKeysAndNeverRemovesEmptyStorages) {
     const std::wstring v4 = temp_ / L"v4.Items", v3 = temp_ / L"v3.Items";
     WriteSoundCache(v4);
     WriteSoundCache(v3, CacheLayout::Version3);
@@ -174,52 +186,52 @@ TEST_F(ItemCacheTool, ReaderSeesHeaderAndSplitKeysAndNeverRemovesEmptyStorages) 
         writer.CreateStorages(std::wstring(35, L'q') + L"I");
     }
     const Bytes before = FileBytes(v4);
-    {
-        CacheFileReader reader(v4);
-        ASSERT_TRUE(reader.IsOpen()) << std::hex << reader.OpenResult();
-        EXPECT_TRUE(reader.Lock().Held());
-        EXPECT_EQ(reader.Header().majorVersion, 4);
-        EXPECT_EQ(reader.Header().SectorSize(), 4096u);
-        StreamBytes bytes;
-        ASSERT_EQ(reader.ReadKey(StoredChildrenKey(kLongName + L".<item>"), bytes), S_OK) << "through two storages";
-        EXPECT_EQ(bytes.View().size(), ChildrenStream({Child(L"Inner", 7, 1, 0)}).size());
-        EXPECT_EQ(reader.ReadKey(std::wstring(35, L'q') + L"I", bytes), ITEM_E_NOTFOUND);
-        EXPECT_EQ(reader.ReadKey(L"MissingI", bytes), ITEM_E_NOTFOUND);
-    }
+    const Json listed = Report(Command::Check, v4);
+    EXPECT_EQ(listed.at("open").at("code"), "0x00000000");
+    EXPECT_TRUE(listed.at("lock").at("held"));
+    EXPECT_EQ(listed.at("header").at("majorVersion"), 4);
+    EXPECT_EQ(listed.at("header").at("sectorSize"), 4096);
+    EXPECT_EQ(listed.at("items").size(), 3u);
+    const Json& inner = FindItem(listed, "LLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLLL: forty and more" "xxxxxxxxxxxxxxxxxxxx");
+    EXPECT_EQ(inner.at("children").at("stored"), 1) << "read through two storages";
+    EXPECT_EQ(inner.at("plugin").at("referenceCount"), 1);
+    EXPECT_EQ(Kinds(listed, "note"), (std::set<std::string>{"empty-storage"}));
     EXPECT_EQ(FileBytes(v4), before) << "the empty storage stays, nothing is committed";
 
-    CacheFileReader old(v3);
-    ASSERT_TRUE(old.IsOpen());
-    EXPECT_EQ(old.Header().majorVersion, 3);
-    EXPECT_EQ(old.Header().SectorSize(), 512u);
-    EXPECT_TRUE(old.Header().Consistent());
+    const Json old = Report(Command::Check, v3);
+    EXPECT_EQ(old.at("header").at("majorVersion"), 3);
+    EXPECT_EQ(old.at("header").at("sectorSize"), 512);
+    EXPECT_EQ(Kinds(old, "note"), (std::set<std::string>{"version-3"}));
+    EXPECT_EQ(old.at("exitStatus"), 0);
 
-    CacheFileReader missing(temp_ / L"none.Items");
-    EXPECT_FALSE(missing.IsOpen());
-    EXPECT_EQ(missing.OpenResult(), STG_E_FILENOTFOUND);
+    const Json missing = Report(Command::List, temp_ / L"none.Items");
+    EXPECT_FALSE(missing.at("exists"));
+    EXPECT_EQ(Code(missing.at("open")), STG_E_FILENOTFOUND);
+    EXPECT_EQ(missing.at("exitStatus"), 2);
     EXPECT_FALSE(std::filesystem::exists(temp_ / L"none.Items")) << "nothing is created";
 }
 
 TEST_F(ItemCacheTool, AnswersAgreeWithThePluginsOwnReads) {
     WriteDamagedCache(CachePath());
-    InspectOptions options;
-    const CacheReport report = InspectCache(CachePath(), options, true);
-    ASSERT_TRUE(report.Opened());
-    ASSERT_GE(report.items.size(), 7u);
-    for (const ItemInfo& item : report.items) {
+    const Json report = Report(Command::Check, CachePath());
+    ASSERT_GE(report.at("items").size(), 7u);
+    for (const Json& item : report.at("items")) {
+        const std::wstring fileName = Text(item.at("fileName"));
         RefPtr<CItemCacheFile> file(new CItemCacheFile(VaultId()));
         ItemCacheLock lock(file, 3);
         std::int32_t kind = 0;
-        EXPECT_EQ(file->LookupItem(lock, item.fileName, kind), item.initResult) << item.name;
+        const Json& plugin = item.at("plugin");
+        EXPECT_EQ(file->LookupItem(lock, fileName, kind), Code(plugin.at("navigator"))) << item.dump();
         StreamBytes bytes;
         ReferenceRecord* records = nullptr;
         LONG count = 0;
-        if (SUCCEEDED(file->ReadChildBytes(lock, item.fileName, bytes)) &&
-            SUCCEEDED(BuildReferenceRecords(bytes.View(), {}, &records, &count))) {
-            FreeReferenceRecords(records, count);
-        }
-        if (SUCCEEDED(item.initResult)) {
-            EXPECT_EQ(item.referenceCount, static_cast<size_t>(count)) << item.name;
+        const HRESULT opened = file->ReadChildBytes(lock, fileName, bytes);
+        const HRESULT built = SUCCEEDED(opened) ? BuildReferenceRecords(bytes.View(), {}, &records, &count) : S_OK;
+        if (SUCCEEDED(opened) && SUCCEEDED(built)) FreeReferenceRecords(records, count);
+        if (SUCCEEDED(Code(plugin.at("navigator")))) {
+            EXPECT_EQ(plugin.at("referenceCount"), count) << item.dump();
+            EXPECT_EQ(Code(plugin.at("references")), ReferencesAnswer(opened, built)) << item.dump();
+            EXPECT_EQ(plugin.at("listUnreadable"), FAILED(opened) || FAILED(built)) << item.dump();
         }
     }
 }
@@ -227,40 +239,56 @@ TEST_F(ItemCacheTool, AnswersAgreeWithThePluginsOwnReads) {
 TEST_F(ItemCacheTool, CheckNamesEveryKindOfDamage) {
     const std::wstring path = temp_ / L"damaged.Items";
     WriteDamagedCache(path);
-    const CacheReport report = InspectCache(path, {}, true);
-    ASSERT_TRUE(report.Opened());
-    EXPECT_EQ(Kinds(report, true), (std::set<std::wstring>{L"record-cut-short", L"byte-counts-exceed-fields",
-                                                           L"count-exceeds-stream"}));
-    EXPECT_EQ(Kinds(report, false),
-              (std::set<std::wstring>{L"children-without-record", L"bytes-after-record", L"bytes-after-records",
-                                      L"stray-stream", L"empty-storage"}));
+    const Json report = Report(Command::Check, path);
+    EXPECT_EQ(Kinds(report, "damage"),
+              (std::set<std::string>{"record-cut-short", "byte-counts-exceed-fields", "count-exceeds-stream"}));
+    EXPECT_EQ(Kinds(report, "note"), (std::set<std::string>{"children-without-record", "bytes-after-record",
+                                                             "bytes-after-records", "stray-stream", "empty-storage"}));
+    EXPECT_EQ(report.at("items").size(), 9u);
+    EXPECT_EQ(report.at("findings").size(), 10u);
+    EXPECT_EQ(report.at("exitStatus"), 1);
+    // Each finding names its element and item.
+    std::map<std::string, std::string> damaged;
+    for (const Json& f : report.at("findings")) {
+        if (f.at("severity") == "damage") damaged[f.at("element").get<std::string>()] = f.at("kind").get<std::string>();
+    }
+    EXPECT_EQ(damaged, (std::map<std::string, std::string>{{"CutI", "record-cut-short"},
+                                                            {"HugeI", "byte-counts-exceed-fields"},
+                                                            {"CountedC", "count-exceeds-stream"},
+                                                            {"ShortlistC", "record-cut-short"}}))
+        << "a count beyond its stream is the one damage of its list";
 
-    const ItemInfo* shortList = FindItem(report, L"Shortlist");
-    ASSERT_TRUE(shortList);
-    EXPECT_EQ(shortList->initResult, S_OK);
-    EXPECT_EQ(shortList->children.size(), 3u) << "two read, the third cut short";
-    EXPECT_EQ(shortList->children.back().record.problem, L"cut short");
-    EXPECT_TRUE(shortList->referencesUnreadable) << "the host gets S_OK and no references";
-    EXPECT_EQ(FindItem(report, L"Huge")->initResult, ITEM_E_CACHEREAD);
-    EXPECT_EQ(FindItem(report, L"Orphan")->initResult, ITEM_E_NOTFOUND);
-    EXPECT_EQ(FindItem(report, L"Trailing")->initResult, S_OK) << "the plug-in reads past nothing";
-    const std::wstring text = ReportText(Command::Check, report, {});
-    EXPECT_NE(text.find(L"CountedC: stored count 1000 is more than a stream of 98 bytes can hold"), std::wstring::npos)
-        << text;
-    EXPECT_EQ(text.substr(text.rfind(L'\n', text.size() - 2) + 1), L"damaged: 9 items, 4 damage findings, 6 notes\n")
-        << "the summary line comes last";
+    const Json& shortList = FindItem(report, "Shortlist");
+    EXPECT_EQ(Navigator(report, "Shortlist"), S_OK);
+    EXPECT_EQ(shortList.at("children").at("stored"), 3);
+    EXPECT_EQ(shortList.at("children").at("readable"), 2) << "two read, the third cut short";
+    EXPECT_EQ(Code(shortList.at("children").at("result")), ITEM_E_CACHEREAD);
+    EXPECT_TRUE(shortList.at("plugin").at("listUnreadable")) << "the host gets S_OK and no references";
+    EXPECT_EQ(Code(shortList.at("plugin").at("references")), S_OK);
+    EXPECT_EQ(shortList.at("plugin").at("referenceCount"), 0);
+    EXPECT_EQ(Navigator(report, "Huge"), ITEM_E_CACHEREAD);
+    EXPECT_EQ(FindItem(report, "Huge").at("record").at("nameBytes"), 4000);
+    EXPECT_EQ(FindItem(report, "Huge").at("record").at("problem"), "byte counts exceed their fields");
+    EXPECT_EQ(Navigator(report, "Orphan"), ITEM_E_NOTFOUND);
+    EXPECT_TRUE(FindItem(report, "Orphan").at("record").is_null());
+    EXPECT_EQ(Navigator(report, "Trailing"), S_OK) << "the plug-in reads past nothing";
+    EXPECT_EQ(FindItem(report, "Counted").at("children").at("stored"), 1000);
+    EXPECT_EQ(report.at("summary"), "damaged: 9 items, 4 damage findings, 6 notes");
+
+    // The records of a list: where each lies, and how far the one that ends it got.
+    const Json shown = Report(Command::Show, path, L"Shortlist");
+    const Json& list = shown.at("items").at(0).at("childList");
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].at("stored").at("offset"), 8);
+    EXPECT_EQ(list[1].at("stored").at("offset"), 8 + list[0].at("stored").at("bytes").get<int>());
+    EXPECT_EQ(list[2].at("stored").at("problem"), "cut short");
+    EXPECT_EQ(list[2].at("stored").at("name"), "C") << "its name was read before the bytes ran out";
+    EXPECT_FALSE(list[0].contains("host")) << "an unreadable list sends the host nothing";
 
     // NaN and infinite timestamps come out as null in strict JSON.
-    const Json checked = Json::parse(ReportJson(Command::Check, report, {}));
-    bool sawNan = false;
-    for (const Json& item : checked.at("items")) {
-        if (item.at("name") != "Nan") continue;
-        sawNan = true;
-        EXPECT_TRUE(item.at("record").at("timestamp").is_null()) << item.dump();
-    }
-    EXPECT_TRUE(sawNan);
-    const Json shown = Json::parse(ReportJson(Command::Show, InspectItem(path, L"Nan", {}), {}));
-    EXPECT_TRUE(shown.at("items")[0].at("childList")[0].at("stored").at("timestamp").is_null()) << shown.dump();
+    EXPECT_TRUE(FindItem(report, "Nan").at("record").at("timestamp").is_null());
+    const Json nan = Report(Command::Show, path, L"Nan");
+    EXPECT_TRUE(nan.at("items")[0].at("childList")[0].at("stored").at("timestamp").is_null()) << nan.dump();
 }
 
 // A sound cache as another compound-file writer leaves it: a property set, a
@@ -305,20 +333,28 @@ TEST_F(ItemCacheTool, ForeignWritersElementsAreNotesNotDamage) {
         ASSERT_EQ(contents->Write("data", 4, &written), S_OK);
     }
 
-    const CacheReport report = InspectCache(path, {}, true);
-    ASSERT_TRUE(report.Opened());
-    EXPECT_EQ(report.DamageCount(), 0u);
-    EXPECT_EQ(Kinds(report, false), (std::set<std::wstring>{L"stray-stream", L"stray-storage", L"bytes-after-record",
-                                                            L"bytes-after-records"}));
-    EXPECT_TRUE(std::any_of(report.findings.begin(), report.findings.end(),
-                            [](const Finding& f) { return f.element == L"\005SummaryInformation"; }));
-    ASSERT_EQ(report.items.size(), 1u);
-    EXPECT_EQ(report.items[0].initResult, S_OK);
-    EXPECT_EQ(report.items[0].referenceCount, 2u);
+    const Json report = Report(Command::Check, path);
+    EXPECT_EQ(Kinds(report, "damage"), std::set<std::string>());
+    EXPECT_EQ(Kinds(report, "note"),
+              (std::set<std::string>{"stray-stream", "stray-storage", "bytes-after-record", "bytes-after-records"}));
+    EXPECT_TRUE(std::any_of(report.at("findings").begin(), report.at("findings").end(),
+                            [](const Json& f) { return f.at("element") == "\005SummaryInformation"; }));
+    ASSERT_EQ(report.at("items").size(), 1u);
+    EXPECT_EQ(Navigator(report, "Bracket"), S_OK);
+    EXPECT_EQ(FindItem(report, "Bracket").at("plugin").at("referenceCount"), 2);
 
     const ToolRun check = RunTool(L"check " + Quoted(path));
     EXPECT_EQ(check.exitCode, 0u) << check.output;
-    EXPECT_NE(check.output.find("sound: 1 item, 0 damage findings"), std::string::npos) << check.output;
+}
+
+// The document of a --json run, parsed strictly.
+Json Document(const ToolRun& run) {
+    try {
+        return Json::parse(run.output);
+    } catch (const Json::exception& e) {
+        ADD_FAILURE() << "not strict JSON (" << e.what() << "): " << run.output;
+        return Json::object();
+    }
 }
 
 // Every command, text and JSON, on every kind of file: the exit status says
@@ -327,14 +363,15 @@ TEST_F(ItemCacheTool, EveryCommandLeavesEveryFileAsItWas) {
     struct Case {
         const wchar_t* file;
         DWORD checkStatus;
-        const char* says;
+        const char* kind;         // a finding the check reports
+        const char* openFailure;  // or why the file cannot be opened
     };
     const Case cases[] = {
-        {L"sound.Items", 0, "sound: 3 items"},
-        {L"v3.Items", 0, "version 3 with 512-byte sectors"},
-        {L"damaged.Items", 1, "damaged: "},
-        {L"text.Items", 2, "not a compound file"},
-        {L"truncated.Items", 2, "cannot open"},
+        {L"sound.Items", 0, nullptr, nullptr},
+        {L"v3.Items", 0, "version-3", nullptr},
+        {L"damaged.Items", 1, "count-exceeds-stream", nullptr},
+        {L"text.Items", 2, nullptr, "not a compound file"},
+        {L"truncated.Items", 2, nullptr, nullptr},
     };
     WriteSoundCache(temp_ / L"sound.Items");
     WriteSoundCache(temp_ / L"v3.Items", CacheLayout::Version3);
@@ -347,20 +384,27 @@ TEST_F(ItemCacheTool, EveryCommandLeavesEveryFileAsItWas) {
     for (const Case& c : cases) {
         const std::wstring path = temp_ / c.file;
         const Bytes before = FileBytes(path);
-        const ToolRun check = RunTool(L"check " + Quoted(path));
+        const ToolRun check = RunTool(L"--json check " + Quoted(path));
+        const Json checked = Document(check);
         EXPECT_EQ(check.exitCode, c.checkStatus) << check.output;
-        EXPECT_NE(check.output.find(c.says), std::string::npos) << check.output;
-        for (const std::wstring& command : {L"list " + Quoted(path), L"--json check " + Quoted(path),
+        EXPECT_EQ(checked.value("exitStatus", -1), static_cast<int>(check.exitCode));
+        EXPECT_EQ(checked.contains("openFailure"), c.checkStatus == 2) << check.output;
+        if (c.kind) {
+            EXPECT_TRUE(Kinds(checked, c.checkStatus ? "damage" : "note").count(c.kind)) << check.output;
+        }
+        if (c.openFailure) {
+            EXPECT_EQ(checked.value("openFailure", ""), c.openFailure) << check.output;
+        }
+        for (const std::wstring& command : {L"check " + Quoted(path), L"list " + Quoted(path),
                                             L"--json list " + Quoted(path), L"show " + Quoted(path) + L" Bracket",
                                             L"--json --hide-type3 show " + Quoted(path) + L" \"Bracket.<item>\""}) {
             const ToolRun run = RunTool(command);
             EXPECT_LE(run.exitCode, 2u) << run.output;
             EXPECT_EQ(run.exitCode == 2, c.checkStatus == 2) << run.output;
             if (command.rfind(L"--json", 0) == 0) {
-                EXPECT_EQ(run.output.rfind("{\n  \"command\": ", 0), 0u) << run.output;
-                const Json document = Json::parse(run.output, nullptr, false);
-                ASSERT_FALSE(document.is_discarded()) << "strict JSON: " << run.output;
-                EXPECT_EQ(document.at("exitStatus"), run.exitCode);
+                const Json document = Document(run);
+                EXPECT_EQ(document.value("exitStatus", -1), static_cast<int>(run.exitCode));
+                EXPECT_EQ(document.value("command", ""), command.find(L"show") != std::wstring::npos ? "show" : "list");
             }
         }
         EXPECT_EQ(FileBytes(path), before) << "itemcache changed " << c.file;
@@ -370,24 +414,41 @@ TEST_F(ItemCacheTool, EveryCommandLeavesEveryFileAsItWas) {
 TEST_F(ItemCacheTool, ShowGivesTheHostsViewBesideTheStoredFields) {
     const std::wstring path = temp_ / L"sound.Items";
     WriteSoundCache(path);
-    const ToolRun list = RunTool(L"list " + Quoted(path));
-    EXPECT_EQ(list.exitCode, 0u);
-    EXPECT_NE(list.output.find("Frame 50%"), std::string::npos) << "escapes turned back: " << list.output;
-    EXPECT_NE(list.output.find("LLLL: forty and more"), std::string::npos) << "split storages joined";
+    const ToolRun listRun = RunTool(L"--json list " + Quoted(path));
+    EXPECT_EQ(listRun.exitCode, 0u);
+    const Json list = Document(listRun);
+    EXPECT_EQ(FindItem(list, "Frame 50%").at("key"), "Frame 50%01") << "escapes turned back";
+    EXPECT_EQ(FindItem(list, "Frame 50%").at("fileName"), "Frame 50%.<item>");
+    EXPECT_EQ(FindItem(list, "Frame 50%").at("children").at("read").at("code"), "0x80040213");
+    EXPECT_EQ(FindItem(list, "Bracket").at("children").at("stored"), 3);
+    EXPECT_EQ(FindItem(list, "Bracket").at("record").at("timestampKind"), 1);
 
-    const ToolRun shown = RunTool(L"show " + Quoted(path) + L" Bracket");
-    EXPECT_EQ(shown.exitCode, 0u) << shown.output;
-    EXPECT_NE(shown.output.find("Host date:   2024-03-01 12:00:00"), std::string::npos) << shown.output;
-    EXPECT_NE(shown.output.find("References:  2 shown"), std::string::npos) << shown.output;
-    EXPECT_NE(shown.output.find("2 > 5          6 > 5"), std::string::npos) << "stored beside mapped codes";
-    EXPECT_NE(shown.output.find("hidden: state 3"), std::string::npos);
-    const ToolRun hidden = RunTool(L"--hide-type3 show " + Quoted(path) + L" Bracket");
-    EXPECT_NE(hidden.output.find("References:  1 shown"), std::string::npos) << hidden.output;
-    EXPECT_NE(hidden.output.find("hidden: type 3"), std::string::npos);
+    const ToolRun shownRun = RunTool(L"--json show " + Quoted(path) + L" Bracket");
+    EXPECT_EQ(shownRun.exitCode, 0u) << shownRun.output;
+    const Json shown = Document(shownRun);
+    const Json& item = shown.at("items").at(0);
+    EXPECT_EQ(item.at("plugin").at("date"), "2024-03-01 12:00:00");
+    EXPECT_EQ(item.at("plugin").at("referenceCount"), 2);
+    const Json& children = item.at("childList");
+    ASSERT_EQ(children.size(), 3u);
+    EXPECT_EQ(children[0].at("stored").at("itemType"), 2);
+    EXPECT_EQ(children[0].at("stored").at("linkType"), 6);
+    EXPECT_EQ(children[0].at("host"), (Json{{"name", "Drawing"}, {"path", "C:\\Vault\\Drawing"}, {"typeCode", 5},
+                                            {"linkCode", 5}, {"numbers", {11, 13, 12, 14, 0}}}))
+        << "stored beside mapped codes";
+    EXPECT_EQ(children[1].at("hiddenBecause"), "state 3");
+    EXPECT_FALSE(children[1].contains("host"));
+    EXPECT_EQ(children[2].at("host").at("typeCode"), 1);
+    const Json hidden = Document(RunTool(L"--json --hide-type3 show " + Quoted(path) + L" Bracket"));
+    EXPECT_TRUE(hidden.at("hideType3"));
+    EXPECT_EQ(hidden.at("items")[0].at("plugin").at("referenceCount"), 1);
+    EXPECT_EQ(hidden.at("items")[0].at("childList")[2].at("hiddenBecause"), "type 3 (--hide-type3)");
+    // The text view is rendered from the same document.
+    EXPECT_EQ(RunTool(L"show " + Quoted(path) + L" Bracket").exitCode, 0u);
 
-    const ToolRun missing = RunTool(L"show " + Quoted(path) + L" Nothing");
+    const ToolRun missing = RunTool(L"--json show " + Quoted(path) + L" Nothing");
     EXPECT_EQ(missing.exitCode, 1u);
-    EXPECT_NE(missing.output.find("0x80040213"), std::string::npos) << missing.output;
+    EXPECT_EQ(Document(missing).at("items")[0].at("plugin").at("navigator").at("code"), "0x80040213");
     const ToolRun none = RunTool(L"list " + Quoted(temp_ / L"absent.Items"));
     EXPECT_EQ(none.exitCode, 2u);
     EXPECT_FALSE(std::filesystem::exists(temp_ / L"absent.Items"));
@@ -396,16 +457,16 @@ TEST_F(ItemCacheTool, ShowGivesTheHostsViewBesideTheStoredFields) {
 
 TEST_F(ItemCacheTool, VaultOptionFindsThePluginsFileAndTheLockIsTaken) {
     WriteSoundCache(CachePath());
-    const ToolRun byVault = RunTool(L"list --vault " + std::wstring(kTestVaultId));
+    const ToolRun byVault = RunTool(L"--json list --vault " + std::wstring(kTestVaultId));
     EXPECT_EQ(byVault.exitCode, 0u) << byVault.output;
-    EXPECT_NE(byVault.output.find("3 items"), std::string::npos) << byVault.output;
+    EXPECT_EQ(Text(Document(byVault).at("file")), CachePath());
+    EXPECT_EQ(Document(byVault).at("items").size(), 3u);
 
     // It only reads settings: a user without the application key still has none after it.
     DeleteRegistryTree(HKEY_CURRENT_USER, kAppKeyPath);
     RegisterVaultView(RegistrationPlace::Machine, kTestViewName, viewRoot_.c_str());
     const ToolRun readOnly = RunTool(L"list --vault " + std::wstring(kTestVaultId));
     EXPECT_EQ(readOnly.exitCode, 0u) << readOnly.output;
-    EXPECT_NE(readOnly.output.find("3 items"), std::string::npos) << readOnly.output;
     HKEY userKey = nullptr;
     EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kAppKeyPath, 0, KEY_READ, &userKey), ERROR_FILE_NOT_FOUND);
     if (userKey) RegCloseKey(userKey);
@@ -414,9 +475,11 @@ TEST_F(ItemCacheTool, VaultOptionFindsThePluginsFileAndTheLockIsTaken) {
     std::optional<CacheMutex> held;
     held.emplace();
     ASSERT_TRUE(held->Held());
-    const ToolRun blocked = RunTool(L"--lock-timeout 1 check " + Quoted(CachePath()));
+    const ToolRun blocked = RunTool(L"--json --lock-timeout 1 check " + Quoted(CachePath()));
     EXPECT_EQ(blocked.exitCode, 2u);
-    EXPECT_NE(blocked.output.find("held by another process"), std::string::npos) << blocked.output;
+    const Json blockedReport = Document(blocked);
+    EXPECT_TRUE(blockedReport.at("lock").at("timedOut")) << blocked.output;
+    EXPECT_FALSE(blockedReport.at("exists")) << "the file is not touched without the lock";
     held.reset();
     EXPECT_EQ(RunTool(L"--lock-timeout 1 check " + Quoted(CachePath())).exitCode, 0u);
 }

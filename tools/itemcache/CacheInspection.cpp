@@ -1,61 +1,54 @@
 #include "tools/itemcache/CacheInspection.h"
 
-#include <algorithm>
 #include <map>
+#include <optional>
+#include <utility>
+#include <vector>
 
-#include "cache/CachePath.h"
+#include "cache/CacheMutex.h"
 #include "cache/ItemCacheFile.h"
 #include "cache/ItemKeys.h"
+#include "cache/KeySplit.h"
 #include "cache/RecordReader.h"
 #include "cache/StorageChain.h"
 #include "common/HostResults.h"
 #include "common/RequestTrace.h"
+#include "common/Result.h"
+#include "common/UniqueResource.h"
 #include "plugin/ItemFormat.h"
-#include "plugin/ReferenceCodes.h"
 #include "plugin/ReferenceList.h"
-#include "settings/SettingsLight.h"
-#include "settings/ViewIdentity.h"
+#include "tools/common/CompoundHeaderFile.h"
+#include "tools/common/DateText.h"
+#include "tools/common/HostReference.h"
 
 namespace {
 
-constexpr size_t kSmallestRecord = 4;     // a record whose version is below 1
+// Storages below the root open exclusively, even for reading.
+constexpr DWORD kReadElement = STGM_READ | STGM_SHARE_EXCLUSIVE;
+// A damaged directory can nest storages without end.
+constexpr size_t kMaxDepth = 64;
+constexpr size_t kExtensionLength = std::size(kItemExtension) - 1;
 
-RecordInfo DescribeRecord(RecordCursor& cursor) {
-    RecordInfo info;
-    info.offset = cursor.Offset();
-    RecordCursor peek = cursor;
-    std::int32_t value = 0;
-    if (peek.Value(value)) {
-        info.recordVersion = value;
-        if (value >= 1 && peek.Value(value)) {
-            info.nameBytes = value;
-            if (peek.Value(value)) info.pathBytes = value;
-        }
-    }
-    RecordView view;
-    info.result = ParseRecord(cursor, view);
-    info.itemType = view.itemType, info.state = view.state, info.aux1 = view.aux1, info.aux2 = view.aux2;
-    info.ref1 = view.ref1, info.ref2 = view.ref2, info.ref3 = view.ref3, info.ref4 = view.ref4;
-    info.linkType = view.linkType;
-    info.timestamp = view.timestamp;
-    info.timestampKind = view.timestampKind;
-    info.name = StoredText(view.name);
-    info.path = StoredText(view.path);
-    info.bytes = cursor.Offset() - info.offset;
-    if (FAILED(info.result)) {
-        using record_detail::FitsField;
-        const bool countsFit = !info.nameBytes || !info.pathBytes ||
-                               (FitsField(*info.nameBytes, ItemObject::kNameChars) &&
-                                FitsField(*info.pathBytes, ItemObject::kPathChars));
-        info.problem = countsFit ? L"cut short" : L"byte counts exceed their fields";
-    }
-    return info;
+std::wstring Num(unsigned long long value) { return std::to_wstring(value); }
+
+const wchar_t* DamageText(RecordDamage damage) {
+    return damage == RecordDamage::CutShort ? L"cut short" : L"byte counts exceed their fields";
+}
+const wchar_t* DamageKind(RecordDamage damage) {
+    return damage == RecordDamage::CutShort ? L"record-cut-short" : L"byte-counts-exceed-fields";
 }
 
-std::wstring JoinPath(const std::vector<CString>& storages, const CString& name) {
-    std::wstring out;
-    for (const CString& storage : storages) out += storage + L"/";
-    return out + name;
+Json RecordJson(const RecordView& r, RecordDamage damage, size_t offset, size_t bytes) {
+    Json out = {{"result", ResultObject(ResultOf(damage))}, {"version", r.recordVersion}};
+    if (r.nameBytes) out["nameBytes"] = *r.nameBytes;
+    if (r.pathBytes) out["pathBytes"] = *r.pathBytes;
+    out.update({{"name", Utf8(StoredText(r.name))}, {"path", Utf8(StoredText(r.path))}, {"ref1", r.ref1},
+                {"ref2", r.ref2}, {"ref3", r.ref3}, {"ref4", r.ref4}, {"linkType", r.linkType},
+                {"timestamp", Number(r.timestamp)}, {"date", Utf8(DateText(r.timestamp))},
+                {"timestampKind", r.timestampKind}, {"itemType", r.itemType}, {"state", r.state}, {"aux1", r.aux1},
+                {"aux2", r.aux2}, {"offset", offset}, {"bytes", bytes}});
+    if (damage != RecordDamage::None) out["problem"] = Utf8(DamageText(damage));
+    return out;
 }
 
 // Damage is what loses or changes an answer the plug-in gives: a record or
@@ -63,283 +56,335 @@ std::wstring JoinPath(const std::vector<CString>& storages, const CString& name)
 // an element that cannot be read. What the plug-in never reads (elements of
 // other writers, such as property-set streams, and bytes after a record or
 // after the last child) is a note: the file is read as its writer meant.
-void AddFinding(CacheReport& report, bool damage, const wchar_t* kind, std::wstring element, std::wstring item,
-                std::wstring detail) {
-    report.findings.push_back(Finding{damage, kind, std::move(element), std::move(item), std::move(detail)});
-}
+class Inspection {
+public:
+    Inspection(StorageChain& chain, ULONGLONG fileBytes, const InspectOptions& options, bool check)
+        : chain_(chain), fileBytes_(static_cast<size_t>(fileBytes)), options_(options), check_(check) {}
 
-void ReadRecordStream(CacheFileReader& reader, ItemInfo& item) {
-    StreamBytes bytes;
-    item.recordRead = reader.ReadKey(item.key + L'I', bytes);
-    if (FAILED(item.recordRead)) {
-        item.initResult = MapStorageResult(item.recordRead);
-        return;
+    Json findings = Json::array();
+    size_t elements = 0;
+    bool header = false;
+    std::map<std::wstring, std::wstring> items;  // the names of the items the walk found, by key without its suffix
+    HRESULT navigator = E_FAIL;            // the last item's
+
+    void Find(bool damage, const wchar_t* kind, const std::wstring& element, const std::wstring& item,
+              const std::wstring& detail) {
+        if (!check_) return;
+        findings.push_back({{"severity", damage ? "damage" : "note"}, {"kind", Utf8(kind)}, {"element", Utf8(element)},
+                            {"item", Utf8(item)}, {"detail", Utf8(detail)}});
     }
-    item.recordStreamBytes = bytes.View().size();
-    RecordCursor cursor(bytes.View());
-    item.record = DescribeRecord(cursor);
-    if (SUCCEEDED(item.record.result)) item.bytesAfterRecord = cursor.Remaining();
-    // The navigator's own record: the same parser into the plug-in's ItemObject.
-    ItemObject object;
-    RecordCursor again(bytes.View());
-    item.initResult = ParseRecord(again, object);
-    if (SUCCEEDED(item.initResult)) item.hostDate = CItemFormat::ItemDate(object.timestamp, object.timestampKind);
-}
 
-void ReadChildrenStream(CacheFileReader& reader, ItemInfo& item, bool hideType3) {
-    StreamBytes bytes;
-    item.childrenRead = reader.ReadKey(item.key + L'C', bytes);
-    // A host gets references only from a navigator, which needs the item record.
-    const bool navigator = SUCCEEDED(item.initResult);
-    item.referencesResult = navigator ? S_OK : item.initResult;
-    item.referencesUnreadable = navigator;
-    if (FAILED(item.childrenRead)) return;
-    item.childrenStreamBytes = bytes.View().size();
-
-    RecordCursor cursor(bytes.View());
-    {
-        RecordCursor peek = cursor;
-        std::uint32_t skipped = 0, count = 0;
-        if (peek.Value(skipped) && peek.Value(count)) {
-            item.storedCount = count;
-            item.countTooLarge = count > peek.Remaining() / kSmallestRecord;
-        }
-    }
-    item.childrenResult = ParseChildList(cursor, [&](RecordCursor& records) {
-        ChildInfo child;
-        child.record = DescribeRecord(records);
-        if (SUCCEEDED(child.record.result)) {
-            child.shown = IsShownToHost(child.record.state, child.record.itemType, hideType3);
-            if (child.record.state == kHiddenChildState) {
-                child.hiddenBecause = L"state 3";
-            } else if (!child.shown) {
-                child.hiddenBecause = L"type 3 (--hide-type3)";
+    // Visits every element below storage; keyed: every storage on the way is one of a key.
+    HRESULT Walk(IStorage* storage, std::vector<CString>& names, bool keyed) {
+        ComPtr<IEnumSTATSTG> listing;
+        RETURN_IF_FAILED(storage->EnumElements(0, nullptr, 0, listing.Put()));
+        HRESULT result = S_OK;
+        for (;;) {
+            STATSTG stat{};
+            ULONG fetched = 0;
+            const HRESULT next = listing->Next(1, &stat, &fetched);
+            if (FAILED(next)) return next;
+            if (next != S_OK || fetched != 1) break;
+            const UniqueCoTaskMem nameBlock(stat.pwcsName);
+            const CString name = StringOrEmpty(stat.pwcsName);
+            std::wstring where;
+            for (const CString& outer : names) where += outer + L"/";
+            where += name;
+            ++elements;
+            if (stat.type != STGTY_STORAGE) {
+                if (keyed) Stream(names, name, stat.type, where);
+                continue;
+            }
+            const bool fits = keyed && IsKeyStorageName(name);
+            if (keyed && !fits) {
+                Find(false, L"stray-storage", where, L"", L"a storage whose name fits no key (30 characters of a key and \"F\")");
+            }
+            ComPtr<IStorage> inner;
+            const HRESULT opened = names.size() < kMaxDepth
+                                       ? storage->OpenStorage(name.c_str(), nullptr, kReadElement, nullptr, 0, inner.Put())
+                                       : HRESULT_FROM_WIN32(ERROR_TOO_MANY_NAMES);
+            if (FAILED(opened)) {
+                Find(true, L"unreadable-storage", where, L"", L"the storage cannot be opened");
+            } else if (IsEmptyStorage(inner.Get())) {
+                Find(false, L"empty-storage", where, L"", L"a storage left empty");
+            } else {
+                names.push_back(name);
+                if (const HRESULT walked = Walk(inner.Get(), names, fits); FAILED(walked)) result = walked;
+                names.pop_back();
             }
         }
-        item.children.push_back(std::move(child));
-        return item.children.back().record.result;
-    });
-    if (SUCCEEDED(item.childrenResult)) item.bytesAfterChildren = cursor.Remaining();
-    if (!navigator) return;
-
-    // The host's array comes from the plug-in's own builder.
-    ReferenceFilter filter;
-    filter.dropType3 = hideType3;
-    ReferenceRecord* records = nullptr;
-    LONG count = 0;
-    const HRESULT built = BuildReferenceRecords(bytes.View(), filter, &records, &count);
-    if (built == ITEM_E_CACHEREAD) return;  // the host is told S_OK with no references
-    item.referencesResult = built;
-    if (FAILED(built)) return;
-    item.referencesUnreadable = false;
-    item.referenceCount = static_cast<size_t>(count);
-    LONG next = 0;
-    for (ChildInfo& child : item.children) {
-        if (!child.shown || next >= count) continue;
-        const ReferenceRecord& record = records[next++];
-        child.host = HostReference(record);
+        return result;
     }
-    FreeReferenceRecords(records, count);
-}
 
-void CheckItem(CacheReport& report, const ItemInfo& item) {
-    const std::wstring element = item.key;
-    if (!item.hasRecord) {
-        AddFinding(report, false, L"children-without-record", item.key + L"C", item.name,
-                   L"a children list without an item record: the plug-in answers 0x80040213 for the item");
-    } else if (FAILED(item.recordRead)) {
-        AddFinding(report, true, L"unreadable-stream", item.key + L"I", item.name, L"the item stream cannot be read");
-    } else if (FAILED(item.record.result)) {
-        AddFinding(report, true, item.record.problem == L"cut short" ? L"record-cut-short" : L"byte-counts-exceed-fields",
-                   item.key + L"I", item.name,
-                   L"item record " + item.record.problem + L" (stream of " + std::to_wstring(item.recordStreamBytes) +
-                       L" bytes)");
-    } else {
-        if (item.bytesAfterRecord) {
-            AddFinding(report, false, L"bytes-after-record", item.key + L"I", item.name,
-                       std::to_wstring(item.bytesAfterRecord) + L" bytes after the item record");
+    // One item as stored and as the plug-in answers for it.
+    Json Item(const std::wstring& fileName, bool withChildList) {
+        const std::wstring name = fileName.substr(0, fileName.size() - kExtensionLength);
+        const std::wstring itemKey = ItemKey(fileName), childrenKey = ChildrenKey(fileName);
+        Json out = {{"name", Utf8(name)},
+                    {"fileName", Utf8(fileName)},
+                    {"key", Utf8(itemKey.substr(0, itemKey.size() - 1))},
+                    {"wellFormed", true}};
+
+        // The record as the navigator reads it.
+        StreamBytes recordBytes;
+        const HRESULT recordRead = Read(itemKey, recordBytes);
+        const bool hasRecord = recordRead != ITEM_E_NOTFOUND;
+        RecordCursor cursor(recordBytes.View());
+        RecordView record;
+        const RecordDamage damage = ParseRecordDamage(cursor, record);
+        navigator = FAILED(recordRead) ? recordRead : ResultOf(damage);
+        out["record"] = hasRecord && SUCCEEDED(recordRead) ? RecordJson(record, damage, 0, cursor.Offset()) : Json(nullptr);
+        out["recordRead"] = ResultObject(recordRead);
+
+        // The list as GetReferences reads it, in one pass: each child beside the record the host gets for it.
+        StreamBytes listBytes;
+        const HRESULT childrenRead = Read(childrenKey, listBytes);
+        const bool hasChildren = childrenRead != ITEM_E_NOTFOUND;
+        RecordCursor list(listBytes.View());
+        ReferenceArray<TaskMemory> array;
+        Json children = Json::array();
+        std::vector<std::pair<size_t, size_t>> sent;  // a shown child and its record in the host's array
+        std::optional<std::uint32_t> stored;
+        size_t start = 0;  // where the next record begins
+        ResultCode listed = kCacheReadFailed;
+        if (SUCCEEDED(childrenRead)) {
+            listed = array.Read(
+                list, ReferenceFilter{options_.hideType3},
+                [&](const RecordView& child, bool shown) {
+                    Json entry = {{"index", children.size()},
+                                  {"stored", RecordJson(child, RecordDamage::None, start, list.Offset() - start)},
+                                  {"shown", shown}};
+                    if (shown) {
+                        sent.emplace_back(children.size(), array.Count());
+                    } else {
+                        const HiddenBy by = HiddenFromHost(child.state, child.itemType, options_.hideType3);
+                        entry["hiddenBecause"] = by == HiddenBy::State ? "state 3" : "type 3 (--hide-type3)";
+                    }
+                    children.push_back(std::move(entry));
+                    start = list.Offset();
+                },
+                [&](std::uint32_t count) {
+                    stored = count;
+                    start = list.Offset();
+                });
         }
-        if (item.record.recordVersion < 1) {
-            AddFinding(report, false, L"record-version-below-1", item.key + L"I", item.name,
-                       L"record version " + std::to_wstring(item.record.recordVersion) +
-                           L": the item has no date and kind 0");
+        // The record that ended the list early, parsed alone to show how far it got.
+        std::optional<RecordDamage> ended;
+        RecordCursor again(listBytes.View().subspan(start));
+        RecordView child;
+        if (IsFailure(listed) && stored && children.size() < *stored) {
+            if (const RecordDamage damage = ParseRecordDamage(again, child); damage != RecordDamage::None) ended = damage;
         }
-    }
-    if (!item.hasChildren) return;
-    if (FAILED(item.childrenRead)) {
-        AddFinding(report, true, L"unreadable-stream", item.key + L"C", item.name, L"the children stream cannot be read");
-        return;
-    }
-    if (!item.storedCount) {
-        AddFinding(report, true, L"record-cut-short", item.key + L"C", item.name,
-                   L"children stream of " + std::to_wstring(item.childrenStreamBytes) + L" bytes has no count");
-        return;
-    }
-    if (item.countTooLarge) {
-        AddFinding(report, true, L"count-exceeds-stream", item.key + L"C", item.name,
-                   L"stored count " + std::to_wstring(*item.storedCount) + L" is more than a stream of " +
-                       std::to_wstring(item.childrenStreamBytes) + L" bytes can hold");
-    }
-    if (FAILED(item.childrenResult) && !item.children.empty()) {
-        const RecordInfo& failed = item.children.back().record;
-        const bool atEnd = failed.offset >= item.childrenStreamBytes;
-        if (!(atEnd && item.countTooLarge)) {
-            AddFinding(report, true, failed.problem == L"cut short" ? L"record-cut-short" : L"byte-counts-exceed-fields",
-                       item.key + L"C", item.name,
-                       L"child " + std::to_wstring(item.children.size()) + L" of " + std::to_wstring(*item.storedCount) +
-                           L" at byte " + std::to_wstring(failed.offset) + L": " + failed.problem);
+        if (ended) {
+            children.push_back(
+                {{"index", children.size()}, {"stored", RecordJson(child, *ended, start, again.Offset())}, {"shown", false}});
         }
-    }
-    if (item.bytesAfterChildren) {
-        AddFinding(report, false, L"bytes-after-records", item.key + L"C", item.name,
-                   std::to_wstring(item.bytesAfterChildren) + L" bytes after the last of " +
-                       std::to_wstring(*item.storedCount) + L" children");
-    }
-}
 
-void CheckHeader(CacheReport& report) {
-    const CompoundHeader& header = report.header;
-    if (FAILED(header.result)) {
-        AddFinding(report, true, L"header", L"", L"",
-                   L"the compound-file header is cut short (" + std::to_wstring(header.bytesRead) + L" of " +
-                       std::to_wstring(CompoundHeader::kBytes) + L" bytes)");
-    } else if (!header.Consistent()) {
-        AddFinding(report, true, L"header", L"", L"",
-                   L"version " + std::to_wstring(header.majorVersion) + L" with a sector shift of " +
-                       std::to_wstring(header.sectorShift) + L" fits no compound-file layout");
-    } else if (header.majorVersion == 3) {
-        AddFinding(report, false, L"version-3", L"", L"",
-                   L"version 3 with 512-byte sectors: the plug-in creates version 4 files but opens both");
-    }
-}
+        const bool answered = SUCCEEDED(navigator);
+        const HRESULT references = answered ? ReferencesAnswer(childrenRead, listed) : navigator;
+        size_t referenceCount = 0;
+        if (answered && SUCCEEDED(childrenRead) && !IsFailure(listed)) {
+            referenceCount = array.Count();
+            ReferenceRecord* records = array.Release();
+            for (const auto& [child, index] : sent) children[child]["host"] = ToJson(HostReference(records[index]));
+            FreeRecords(TaskMemory{}, records, referenceCount);
+        }
+        out["children"] = {{"read", ResultObject(childrenRead)}};
+        if (SUCCEEDED(childrenRead)) {
+            out["children"].update({{"stored", stored ? Json(*stored) : Json(nullptr)},
+                                    {"readable", children.size() - (ended ? 1 : 0)},
+                                    {"result", ResultObject(listed)}});
+        }
+        Json& plugin = out["plugin"] = {{"navigator", ResultObject(navigator)}};
+        if (answered) plugin["date"] = Utf8(DateText(CItemFormat::ItemDate(record.timestamp, record.timestampKind)));
+        plugin.update({{"references", ResultObject(references)},
+                       {"referenceCount", referenceCount},
+                       {"listUnreadable", answered && SUCCEEDED(references) && (FAILED(childrenRead) || IsFailure(listed))}});
+        const size_t attempted = children.size();
+        if (withChildList) out["childList"] = std::move(children);
 
-// Which item a stream belongs to, or a finding when it fits no key.
-struct Keys {
-    std::map<std::wstring, ItemInfo> items;
-    bool header = false;
+        if (!hasRecord) {
+            Find(false, L"children-without-record", childrenKey, name,
+                 L"a children list without an item record: the plug-in answers 0x80040213 for the item");
+        } else if (FAILED(recordRead)) {
+            Find(true, L"unreadable-stream", itemKey, name, L"the item stream cannot be read");
+        } else if (damage != RecordDamage::None) {
+            Find(true, DamageKind(damage), itemKey, name,
+                 std::wstring(L"item record ") + DamageText(damage) + L" (stream of " + Num(recordBytes.Bytes()) + L" bytes)");
+        } else {
+            if (cursor.Remaining()) {
+                Find(false, L"bytes-after-record", itemKey, name, Num(cursor.Remaining()) + L" bytes after the item record");
+            }
+            if (record.recordVersion < 1) {
+                Find(false, L"record-version-below-1", itemKey, name,
+                     L"record version " + std::to_wstring(record.recordVersion) + L": the item has no date and kind 0");
+            }
+        }
+        if (!hasChildren) return out;
+        const std::wstring listSize = Num(listBytes.Bytes());
+        if (FAILED(childrenRead)) {
+            Find(true, L"unreadable-stream", childrenKey, name, L"the children stream cannot be read");
+        } else if (!stored) {
+            Find(true, L"record-cut-short", childrenKey, name, L"children stream of " + listSize + L" bytes has no count");
+        } else {
+            const bool countTooLarge = MostChildren(*stored, listBytes.Bytes()) < *stored;
+            if (countTooLarge) {
+                Find(true, L"count-exceeds-stream", childrenKey, name,
+                     L"stored count " + Num(*stored) + L" is more than a stream of " + listSize + L" bytes can hold");
+            }
+            // A count beyond the stream already says why the list ends where the bytes do.
+            if (ended && !(start >= listBytes.Bytes() && countTooLarge)) {
+                Find(true, DamageKind(*ended), childrenKey, name,
+                     L"child " + Num(attempted) + L" of " + Num(*stored) + L" at byte " + Num(start) + L": " +
+                         DamageText(*ended));
+            }
+            if (!IsFailure(listed) && list.Remaining()) {
+                Find(false, L"bytes-after-records", childrenKey, name,
+                     Num(list.Remaining()) + L" bytes after the last of " + Num(*stored) + L" children");
+            }
+        }
+        return out;
+    }
+
+private:
+    void Stream(const std::vector<CString>& names, const CString& name, DWORD type, const std::wstring& where) {
+        UnitString key;
+        const bool fits = type == STGTY_STREAM && JoinKey(names, name, key);
+        if (fits && names.empty() && key == kHeaderKey) {
+            header = true;
+            return;
+        }
+        const DecodedKey decoded = fits ? DecodeKey(key) : DecodedKey{};
+        if (decoded.kind == KeyKind::Other || !decoded.wellFormed) {
+            Find(false, L"stray-stream", where, L"",
+                 decoded.kind == KeyKind::Other
+                     ? L"a stream whose name fits no key"
+                     : L"a key the plug-in never forms (an escape outside the reserved list or a bare reserved character)");
+            return;
+        }
+        items[key.substr(0, key.size() - 1)] = decoded.name;
+    }
+
+    HRESULT Read(const std::wstring& key, StreamBytes& bytes) {
+        ComPtr<IStream> stream;
+        RETURN_IF_FAILED(chain_.OpenStream(key, stream));
+        // No stream holds more than the file it lies in, whatever a damaged directory says.
+        return bytes.Read(stream.Get(), fileBytes_);
+    }
+
+    StorageChain& chain_;
+    size_t fileBytes_;
+    InspectOptions options_;
+    bool check_;
 };
 
-void Classify(CacheReport& report, Keys& keys, const CacheElement& element, bool check) {
-    ++report.elements;
-    const std::wstring where = JoinPath(element.storages, element.name);
-    bool storagesFit = true;
-    for (const CString& storage : element.storages) {
-        storagesFit = storagesFit && storage.size() == kStorageNameUnits + 1 && storage.back() == L'F';
+void CheckHeader(Inspection& inspection, const CompoundHeader& header) {
+    if (FAILED(header.result)) {
+        inspection.Find(true, L"header", L"", L"",
+                        L"the compound-file header is cut short (" + Num(header.bytesRead) + L" of " +
+                            Num(CompoundHeader::kBytes) + L" bytes)");
+    } else if (!header.Consistent()) {
+        inspection.Find(true, L"header", L"", L"",
+                        L"version " + Num(header.majorVersion) + L" with a sector shift of " + Num(header.sectorShift) +
+                            L" fits no compound-file layout");
+    } else if (header.majorVersion == 3) {
+        inspection.Find(false, L"version-3", L"", L"",
+                        L"version 3 with 512-byte sectors: the plug-in creates version 4 files but opens both");
     }
-    if (element.type == STGTY_STORAGE) {
-        if (!check) return;
-        if (storagesFit && !(element.name.size() == kStorageNameUnits + 1 && element.name.back() == L'F')) {
-            AddFinding(report, false, L"stray-storage", where, L"",
-                       L"a storage whose name fits no key (30 characters of a key and \"F\")");
-        }
-        if (FAILED(element.openResult)) {
-            AddFinding(report, true, L"unreadable-storage", where, L"", L"the storage cannot be opened");
-        } else if (element.emptyStorage) {
-            AddFinding(report, false, L"empty-storage", where, L"", L"a storage left empty");
-        }
-        return;
-    }
-    if (!storagesFit) return;  // below a stray storage, already reported
-    const bool leafFits = element.type == STGTY_STREAM && !element.name.empty() && element.name.back() == L'S' &&
-                          (element.storages.empty() || element.name.size() >= 2);
-    std::wstring key;
-    for (const CString& storage : element.storages) key += storage.substr(0, storage.size() - 1);
-    if (leafFits) key += element.name.substr(0, element.name.size() - 1);
-
-    if (leafFits && element.storages.empty() && key == kHeaderKey) {
-        keys.header = true;
-        return;
-    }
-    const DecodedKey decoded = leafFits ? DecodeKey(key) : DecodedKey{};
-    if (decoded.kind == KeyKind::Other || !decoded.wellFormed) {
-        if (check) {
-            AddFinding(report, false, L"stray-stream", where, L"",
-                       decoded.kind == KeyKind::Other
-                           ? L"a stream whose name fits no key"
-                           : L"a key the plug-in never forms (an escape outside the reserved list or a bare reserved character)");
-        }
-        return;
-    }
-    const std::wstring base = key.substr(0, key.size() - 1);
-    ItemInfo& item = keys.items[base];
-    item.key = base;
-    item.name = decoded.name;
-    item.fileName = decoded.name + kItemExtension;
-    (decoded.kind == KeyKind::Item ? item.hasRecord : item.hasChildren) = true;
 }
 
-CacheFileReader::Options ReaderOptions(const InspectOptions& options) {
-    CacheFileReader::Options reader;
-    reader.lockTimeoutMs = options.lockTimeoutMs;
-    return reader;
+std::wstring OpenFailureText(bool timedOut, bool exists, const CompoundHeader& header, HRESULT opened) {
+    if (timedOut) return L"the cache lock is held by another process; try again later";
+    if (!exists) return L"no such file (the plug-in would create an empty cache here)";
+    if (header.bytesRead >= 8 && !header.signature) return L"not a compound file";
+    switch (opened) {
+        case STG_E_FILEALREADYEXISTS: case STG_E_INVALIDHEADER: return L"not a compound file";
+        case STG_E_SHAREVIOLATION: case STG_E_LOCKVIOLATION: case STG_E_ACCESSDENIED:
+            return L"the file is in use by another process or cannot be read";
+        case STG_E_READFAULT: return L"a damaged compound file: it ends before its sectors do";
+        case STG_E_DOCFILECORRUPT: case STG_E_OLDFORMAT: case STG_E_OLDDLL: return L"a damaged or unknown compound file";
+        default: return L"the compound file cannot be opened";
+    }
 }
 
-void Describe(CacheReport& report, const CacheFileReader& reader) {
-    report.path = reader.Path();
-    report.exists = reader.Exists();
-    report.fileBytes = reader.FileBytes();
-    report.lockHeld = reader.Lock().Held();
-    report.lockTimedOut = reader.Lock().TimedOut();
-    report.lockWaitMs = reader.Lock().WaitMs();
-    report.header = reader.Header();
-    report.openResult = reader.OpenResult();
+const char* CommandName(Command command) {
+    return command == Command::List ? "list" : command == Command::Show ? "show" : "check";
+}
+
+std::wstring Counted(size_t count, const wchar_t* one, const wchar_t* many) {
+    return Num(count) + L" " + (count == 1 ? one : many);
 }
 
 }  // namespace
 
-size_t CacheReport::DamageCount() const {
-    return static_cast<size_t>(std::count_if(findings.begin(), findings.end(), [](const Finding& f) { return f.damage; }));
-}
+Json Inspect(Command command, const std::wstring& path, const std::wstring& name, const InspectOptions& options) {
+    Json doc = {{"command", CommandName(command)}, {"file", Utf8(path)}};
+    // The plug-in's cache lock, with a limit: a holder that is stuck must not keep the tool waiting.
+    const CacheMutex lock(options.lockTimeoutMs);
+    WIN32_FILE_ATTRIBUTE_DATA attributes{};
+    const bool exists = !lock.TimedOut() &&
+                        GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes) &&
+                        !(attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    const ULONGLONG fileBytes =
+        exists ? (static_cast<ULONGLONG>(attributes.nFileSizeHigh) << 32) | attributes.nFileSizeLow : 0;
+    const CompoundHeader header = exists ? ReadCompoundHeader(path) : CompoundHeader{};
+    // The plug-in's own open without write access: a missing file stays missing.
+    std::optional<StorageChain> chain;
+    const HRESULT opened = lock.TimedOut() ? HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+                           : exists        ? OpenStorageFile(path, true, chain)
+                                           : STG_E_FILENOTFOUND;
+    doc["exists"] = exists;
+    doc["fileBytes"] = fileBytes;
+    doc["lock"] = {{"held", lock.Held()}, {"timedOut", lock.TimedOut()}, {"waitMs", lock.WaitMs()}};
+    doc["header"] = {{"result", ResultObject(header.result)}, {"bytesRead", header.bytesRead},
+                     {"signature", header.signature},        {"majorVersion", header.majorVersion},
+                     {"minorVersion", header.minorVersion},  {"sectorSize", header.SectorSize()},
+                     {"sectorShift", header.sectorShift}};
+    doc["open"] = ResultObject(opened);
+    const std::wstring failure = OpenFailureText(lock.TimedOut(), exists, header, opened);
+    if (!chain) doc["openFailure"] = Utf8(failure);
+    if (command == Command::Show) doc["hideType3"] = options.hideType3;
 
-CacheReport InspectCache(const std::wstring& path, const InspectOptions& options, bool check) {
-    CacheReport report;
-    CacheFileReader reader(path, ReaderOptions(options));
-    Describe(report, reader);
-    if (!reader.IsOpen()) return report;
-    if (check) CheckHeader(report);
-
-    Keys keys;
-    report.walkResult = reader.Walk([&](const CacheElement& element) { Classify(report, keys, element, check); });
-    if (check && FAILED(report.walkResult)) {
-        AddFinding(report, true, L"unreadable-directory", L"", L"", L"the file's directory cannot be walked to its end");
-    }
-    if (check && !keys.header) {
-        AddFinding(report, false, L"no-header-stream", std::wstring(kHeaderKey) + L"S", L"",
-                   L"no header stream (the plug-in never reads it)");
-    }
-    for (auto& [base, item] : keys.items) {
-        if (item.hasRecord) {
-            ReadRecordStream(reader, item);
+    Json items = Json::array(), findings = Json::array();
+    int status = 2;
+    std::wstring summary = L"cannot open: " + failure;
+    if (chain) {
+        Inspection inspection(*chain, fileBytes, options, command == Command::Check);
+        if (command == Command::Show) {
+            const bool hasExtension = name.size() >= kExtensionLength &&
+                                      name.compare(name.size() - kExtensionLength, kExtensionLength, kItemExtension) == 0;
+            items.push_back(inspection.Item(hasExtension ? name : name + kItemExtension, true));
+            status = FAILED(inspection.navigator) ? 1 : 0;
         } else {
-            item.initResult = ITEM_E_NOTFOUND;
+            CheckHeader(inspection, header);
+            std::vector<CString> names;
+            if (FAILED(inspection.Walk(chain->Root(), names, true))) {
+                inspection.Find(true, L"unreadable-directory", L"", L"", L"the file's directory cannot be walked to its end");
+            }
+            if (!inspection.header) {
+                inspection.Find(false, L"no-header-stream", std::wstring(kHeaderKey) + L"S", L"",
+                                L"no header stream (the plug-in never reads it)");
+            }
+            for (const auto& [key, item] : inspection.items) items.push_back(inspection.Item(item + kItemExtension, false));
+            doc["elements"] = inspection.elements;
+            status = 0;
         }
-        ReadChildrenStream(reader, item, options.hideType3);
-        if (check) CheckItem(report, item);
-        report.items.push_back(std::move(item));
+        summary = Counted(items.size(), L"item", L"items");
+        if (command == Command::Check) {
+            size_t damage = 0;
+            for (const Json& finding : inspection.findings) damage += finding.at("severity") == "damage";
+            const size_t notes = inspection.findings.size() - damage;
+            summary = (damage ? L"damaged: " : L"sound: ") + summary + L", " +
+                      Counted(damage, L"damage finding", L"damage findings") + L", " + Counted(notes, L"note", L"notes");
+            status = damage ? 1 : 0;
+            findings = std::move(inspection.findings);
+        }
     }
-    return report;
-}
-
-CacheReport InspectItem(const std::wstring& path, const std::wstring& name, const InspectOptions& options) {
-    CacheReport report;
-    CacheFileReader reader(path, ReaderOptions(options));
-    Describe(report, reader);
-    if (!reader.IsOpen()) return report;
-
-    const std::wstring extension = kItemExtension;
-    const bool hasExtension = name.size() >= extension.size() && name.compare(name.size() - extension.size(), extension.size(), extension) == 0;
-    ItemInfo item;
-    item.fileName = hasExtension ? name : name + extension;
-    item.name = item.fileName.substr(0, item.fileName.size() - extension.size());
-    // The plug-in's own keys; the shared base is the item key without its suffix.
-    const CString itemKey = ItemKey(item.fileName);
-    item.key = itemKey.substr(0, itemKey.size() - 1);
-    ReadRecordStream(reader, item);
-    item.hasRecord = SUCCEEDED(item.recordRead);
-    ReadChildrenStream(reader, item, options.hideType3);
-    item.hasChildren = SUCCEEDED(item.childrenRead);
-    report.items.push_back(std::move(item));
-    return report;
+    doc["items"] = std::move(items);
+    if (command == Command::Check) doc["findings"] = std::move(findings);
+    doc["exitStatus"] = status;
+    doc["summary"] = Utf8(summary);
+    return doc;
 }
 
 bool CachePathForVault(const std::wstring& guidText, std::wstring& path, std::wstring& message) {
@@ -368,29 +413,4 @@ bool CachePathForVault(const std::wstring& guidText, std::wstring& path, std::ws
     path = file->Path();
     if (!view.found) message = L"no registered vault view carries this vault; the plug-in would look here";
     return true;
-}
-
-std::wstring OpenFailureText(const CacheReport& report) {
-    if (report.lockTimedOut) return L"the cache lock is held by another process; try again later";
-    if (!report.exists) return L"no such file (the plug-in would create an empty cache here)";
-    if (report.header.bytesRead >= 8 && !report.header.signature) {
-        return L"not a compound file";
-    }
-    switch (report.openResult) {
-        case STG_E_FILEALREADYEXISTS:
-        case STG_E_INVALIDHEADER:
-            return L"not a compound file";
-        case STG_E_SHAREVIOLATION:
-        case STG_E_LOCKVIOLATION:
-        case STG_E_ACCESSDENIED:
-            return L"the file is in use by another process or cannot be read";
-        case STG_E_READFAULT:
-            return L"a damaged compound file: it ends before its sectors do";
-        case STG_E_DOCFILECORRUPT:
-        case STG_E_OLDFORMAT:
-        case STG_E_OLDDLL:
-            return L"a damaged or unknown compound file";
-        default:
-            return L"the compound file cannot be opened";
-    }
 }

@@ -1,290 +1,151 @@
-#include "tools/itemcache/CacheReportText.h"
+// The inspector's document for people: every line is read from the JSON
+// document, so the two views cannot disagree.
+#include <cstdlib>
 
-#include <algorithm>
-#include <cwchar>
-
-#include "tools/common/DateText.h"
-#include "tools/common/Json.h"
-#include "tools/common/ResultText.h"
+#include "tools/common/Table.h"
+#include "tools/itemcache/CacheInspection.h"
 
 namespace {
 
-std::wstring Num(long long value) { return std::to_wstring(value); }
-
-std::wstring Pad(const std::wstring& text, size_t width) {
-    return text.size() >= width ? text : text + std::wstring(width - text.size(), L' ');
+bool Failed(const Json& result) {
+    return std::strtoul(result.at("code").get_ref<const std::string&>().c_str(), nullptr, 16) & 0x80000000u;
 }
 
-std::wstring HeaderText(const CompoundHeader& header) {
-    if (header.bytesRead == 0) return L"unreadable (" + DescribeResult(header.result) + L")";
-    if (!header.signature) return L"no compound-file signature";
-    std::wstring text = L"compound file version " + Num(header.majorVersion) + L", " +
-                        (header.SectorSize() ? Num(header.SectorSize()) + L"-byte sectors" : L"sector shift " + Num(header.sectorShift));
-    if (FAILED(header.result)) text += L" (header cut short: " + Num(header.bytesRead) + L" bytes)";
-    return text;
-}
+std::wstring Described(const Json& result) { return Text(result.at("code")) + L": " + Text(result.at("meaning")); }
 
-std::wstring OpeningText(const CacheReport& report) {
-    std::wstring out = L"File:        " + report.path;
-    if (report.exists) out += L" (" + Num(static_cast<long long>(report.fileBytes)) + L" bytes)";
-    out += L"\n";
-    out += L"Lock:        " +
-           (report.lockTimedOut ? std::wstring(L"not obtained: held by another process")
-                                : report.lockHeld ? L"held after " + Num(report.lockWaitMs) + L" ms"
-                                                  : std::wstring(L"no mutex handle; read unguarded")) +
-           L"\n";
-    if (report.exists && !report.lockTimedOut) out += L"Header:      " + HeaderText(report.header) + L"\n";
-    if (!report.Opened()) {
-        out += L"Open:        " + OpenFailureText(report) + L" (" + HexResult(report.openResult) + L")\n";
+std::wstring OpeningText(const Json& report) {
+    const Json &lock = report.at("lock"), &header = report.at("header");
+    std::wstring out = L"File:        " + Text(report.at("file"));
+    if (report.at("exists")) out += L" (" + Text(report.at("fileBytes")) + L" bytes)";
+    out += L"\nLock:        " + (lock.at("timedOut")  ? std::wstring(L"not obtained: held by another process")
+                                 : lock.at("held") ? L"held after " + Text(lock.at("waitMs")) + L" ms"
+                                                   : std::wstring(L"no mutex handle; read unguarded"));
+    if (report.at("exists") && !lock.at("timedOut")) {
+        out += L"\nHeader:      " + (header.at("bytesRead") == 0   ? L"unreadable (" + Described(header.at("result")) + L")"
+                                    : !header.at("signature") ? std::wstring(L"no compound-file signature")
+                                                              : L"compound file version " + Text(header.at("majorVersion")) +
+                                                                    L", sector shift " + Text(header.at("sectorShift")));
+        if (Failed(header.at("result"))) out += L" (header cut short: " + Text(header.at("bytesRead")) + L" bytes)";
     }
-    return out;
-}
-
-std::wstring ChildrenText(const ItemInfo& item) {
-    if (!item.hasChildren) return L"-";
-    if (!item.storedCount) return L"damaged";
-    std::wstring text = Num(*item.storedCount);
-    if (FAILED(item.childrenResult)) text += L" (damaged)";
-    return text;
-}
-
-Json RecordJson(const RecordInfo& r) {
-    Json out = {{"result", ResultObject(r.result)}, {"version", r.recordVersion}};
-    if (r.nameBytes) out["nameBytes"] = *r.nameBytes;
-    if (r.pathBytes) out["pathBytes"] = *r.pathBytes;
-    out["name"] = Utf8(r.name);
-    out["path"] = Utf8(r.path);
-    out["ref1"] = r.ref1;
-    out["ref2"] = r.ref2;
-    out["ref3"] = r.ref3;
-    out["ref4"] = r.ref4;
-    out["linkType"] = r.linkType;
-    out["timestamp"] = Number(r.timestamp);
-    out["date"] = Utf8(DateText(r.timestamp));
-    out["timestampKind"] = r.timestampKind;
-    out["itemType"] = r.itemType;
-    out["state"] = r.state;
-    out["aux1"] = r.aux1;
-    out["aux2"] = r.aux2;
-    out["offset"] = r.offset;
-    out["bytes"] = r.bytes;
-    if (!r.problem.empty()) out["problem"] = Utf8(r.problem);
-    return out;
-}
-
-Json ItemJson(const ItemInfo& item, bool withChildren) {
-    Json out = {{"name", Utf8(item.name)}, {"fileName", Utf8(item.fileName)}, {"key", Utf8(item.key)},
-                {"wellFormed", item.wellFormed}};
-    out["record"] = item.hasRecord && SUCCEEDED(item.recordRead) ? RecordJson(item.record) : Json(nullptr);
-    out["recordRead"] = ResultObject(item.recordRead);
-    Json children = {{"read", ResultObject(item.childrenRead)}};
-    if (item.hasChildren && SUCCEEDED(item.childrenRead)) {
-        children["stored"] = item.storedCount ? Json(*item.storedCount) : Json(nullptr);
-        children["readable"] = std::count_if(item.children.begin(), item.children.end(),
-                                             [](const ChildInfo& c) { return SUCCEEDED(c.record.result); });
-        children["result"] = ResultObject(item.childrenResult);
+    if (report.contains("openFailure")) {
+        out += L"\nOpen:        " + Text(report.at("openFailure")) + L" (" + Text(report.at("open").at("code")) + L")";
     }
-    out["children"] = std::move(children);
-    Json plugin = {{"navigator", ResultObject(item.initResult)}};
-    if (SUCCEEDED(item.initResult)) plugin["date"] = Utf8(DateText(item.hostDate));
-    plugin["references"] = ResultObject(item.referencesResult);
-    plugin["referenceCount"] = item.referenceCount;
-    plugin["listUnreadable"] = item.referencesUnreadable;
-    out["plugin"] = std::move(plugin);
-    if (withChildren) {
-        Json list = Json::array();
-        for (size_t i = 0; i < item.children.size(); ++i) {
-            const ChildInfo& child = item.children[i];
-            Json entry = {{"index", i}, {"stored", RecordJson(child.record)}, {"shown", child.shown}};
-            if (!child.hiddenBecause.empty()) entry["hiddenBecause"] = Utf8(child.hiddenBecause);
-            if (child.host) {
-                entry["host"] = ToJson(*child.host);
-            }
-            list.push_back(std::move(entry));
-        }
-        out["childList"] = std::move(list);
-    }
-    return out;
+    return out + L"\n";
 }
 
-std::wstring ListText(const CacheReport& report) {
-    std::wstring out = L"Items:       " + Num(static_cast<long long>(report.items.size())) + L"\n";
-    if (report.items.empty()) return out;
-    size_t width = 4;
-    for (const ItemInfo& item : report.items) width = std::max(width, item.name.size());
-    out += L"\n  " + Pad(L"Name", width) + L"  Ver  Date                 Kind  ref1  ref2  ref3  ref4  Link  Type  State  Children\n";
-    for (const ItemInfo& item : report.items) {
-        out += L"  " + Pad(item.name, width) + L"  ";
-        if (!item.hasRecord) {
-            out += Pad(L"(no item record)", 65);
-        } else if (FAILED(item.recordRead) || FAILED(item.record.result)) {
-            out += Pad(L"(record " + (item.record.problem.empty() ? std::wstring(L"unreadable") : item.record.problem) + L")", 65);
+std::wstring ChildrenText(const Json& children) {
+    if (!children.contains("stored")) return L"-";
+    if (children.at("stored").is_null()) return L"damaged";
+    return Text(children.at("stored")) + (Failed(children.at("result")) ? L" (damaged)" : L"");
+}
+
+std::wstring ListText(const Json& report) {
+    const Json& items = report.at("items");
+    std::wstring out = L"Items:       " + Text(Json(items.size())) + L"\n";
+    if (items.empty()) return out;
+    Table table({L"Name", L"Children", L"Ver", L"Date", L"Kind", L"ref1", L"ref2", L"ref3", L"ref4", L"Link", L"Type",
+                 L"State"});
+    for (const Json& item : items) {
+        std::vector<std::wstring> row = {Text(item.at("name")), ChildrenText(item.at("children"))};
+        const Json& r = item.at("record");
+        if (r.is_null()) {
+            row.push_back(item.at("recordRead").at("code") == "0x80040213" ? L"(no item record)" : L"(record unreadable)");
+        } else if (r.contains("problem")) {
+            row.push_back(L"(record " + Text(r.at("problem")) + L")");
         } else {
-            const RecordInfo& r = item.record;
-            out += Pad(Num(r.recordVersion), 3) + L"  " + Pad(DateText(r.timestamp), 19) + L"  " + Pad(Num(r.timestampKind), 4) +
-                   L"  " + Pad(Num(r.ref1), 4) + L"  " + Pad(Num(r.ref2), 4) + L"  " + Pad(Num(r.ref3), 4) + L"  " +
-                   Pad(Num(r.ref4), 4) + L"  " + Pad(Num(r.linkType), 4) + L"  " + Pad(Num(r.itemType), 4) + L"  " +
-                   Pad(Num(r.state), 5);
+            for (const char* member : {"version", "date", "timestampKind", "ref1", "ref2", "ref3", "ref4", "linkType",
+                                       "itemType", "state"}) {
+                row.push_back(Text(r.at(member)));
+            }
         }
-        out += L"  " + ChildrenText(item) + L"\n";
+        table.Row(std::move(row));
     }
-    return out;
+    return out + L"\n" + table.Text();
 }
 
-std::wstring ShowText(const CacheReport& report, const InspectOptions& options) {
-    const ItemInfo& item = report.items.front();
-    std::wstring out = L"Item:        " + item.name + L"  (asked as " + item.fileName + L", keys " + item.key + L"I and " +
-                       item.key + L"C)\n";
-    if (FAILED(item.recordRead)) {
-        out += L"Record:      " + DescribeResult(item.recordRead) + L"\n";
+std::wstring ShowText(const Json& report) {
+    const Json &item = report.at("items").at(0), &r = item.at("record"), &plugin = item.at("plugin");
+    const Json& children = item.at("children");
+    std::wstring out = L"Item:        " + Text(item.at("name")) + L"  (asked as " + Text(item.at("fileName")) + L")\n";
+    out += L"Record:      ";
+    if (r.is_null()) {
+        out += Described(item.at("recordRead"));
     } else {
-        const RecordInfo& r = item.record;
-        out += L"Record:      version " + Num(r.recordVersion) + L", ref1 " + Num(r.ref1) + L", ref2 " + Num(r.ref2) +
-               L", ref3 " + Num(r.ref3) + L", ref4 " + Num(r.ref4) + L", link type " + Num(r.linkType) + L", type " +
-               Num(r.itemType) + L", state " + Num(r.state) + (r.problem.empty() ? L"" : L" (" + r.problem + L")") + L"\n";
-        out += L"Stored date: " + DateText(r.timestamp) + L" (kind " + Num(r.timestampKind) + L")\n";
-    }
-    out += L"Navigator:   " + DescribeResult(item.initResult) + L"\n";
-    if (SUCCEEDED(item.initResult)) out += L"Host date:   " + DateText(item.hostDate) + L"\n";
-    out += L"Children:    ";
-    if (FAILED(item.childrenRead)) {
-        out += DescribeResult(item.childrenRead) + L"\n";
-    } else {
-        out += (item.storedCount ? Num(*item.storedCount) : std::wstring(L"no count")) + L" stored";
-        if (FAILED(item.childrenResult)) out += L", list damaged (" + DescribeResult(item.childrenResult) + L")";
-        out += L"\n";
-    }
-    out += L"References:  ";
-    if (FAILED(item.initResult)) {
-        out += L"none: the host gets no navigator\n";
-    } else if (FAILED(item.referencesResult)) {
-        out += DescribeResult(item.referencesResult) + L"\n";
-    } else {
-        out += Num(static_cast<long long>(item.referenceCount)) + L" shown to the host" +
-               (options.hideType3 ? L" (after SetOption(3))" : L"") +
-               (item.referencesUnreadable ? L": the list cannot be read, the host gets S_OK and no references" : L"") +
-               L"\n";
-    }
-    if (item.children.empty()) return out;
-
-    size_t nameWidth = 4, pathWidth = 4;
-    for (const ChildInfo& c : item.children) {
-        nameWidth = std::max(nameWidth, c.record.name.size());
-        pathWidth = std::max(pathWidth, c.record.path.size());
-    }
-    out += L"\n  #   " + Pad(L"Name", nameWidth) + L"  " + Pad(L"Path", pathWidth) +
-           L"  itemType>Type  linkType>Link  state  ref1  ref3  ref2  ref4  Host\n";
-    for (size_t i = 0; i < item.children.size(); ++i) {
-        const ChildInfo& c = item.children[i];
-        const RecordInfo& r = c.record;
-        out += L"  " + Pad(Num(static_cast<long long>(i)), 3) + L" " + Pad(r.name, nameWidth) + L"  " + Pad(r.path, pathWidth) + L"  ";
-        if (FAILED(r.result)) {
-            out += L"(record " + r.problem + L" at byte " + Num(static_cast<long long>(r.offset)) + L")\n";
-            continue;
+        for (const char* member : {"version", "ref1", "ref2", "ref3", "ref4", "linkType", "itemType", "state", "date",
+                                   "timestampKind", "problem"}) {
+            if (r.contains(member)) out += Text(Json(member)) + L" " + Text(r.at(member)) + L", ";
         }
-        const std::wstring type = Num(r.itemType) + L" > " + (c.host ? Num(c.host->typeCode) : L"-");
-        const std::wstring link = Num(r.linkType) + L" > " + (c.host ? Num(c.host->linkCode) : L"-");
-        out += Pad(type, 13) + L"  " + Pad(link, 13) + L"  " + Pad(Num(r.state), 5) + L"  " + Pad(Num(r.ref1), 4) + L"  " +
-               Pad(Num(r.ref3), 4) + L"  " + Pad(Num(r.ref2), 4) + L"  " + Pad(Num(r.ref4), 4) + L"  " +
-               (c.host ? L"shown" : c.shown ? L"not sent (list unreadable)" : L"hidden: " + c.hiddenBecause) + L"\n";
+        out.resize(out.size() - 2);
     }
-    return out;
+    out += L"\nNavigator:   " + Described(plugin.at("navigator")) +
+           (plugin.contains("date") ? L", date " + Text(plugin.at("date")) : L"") + L"\nChildren:    " +
+           (Failed(children.at("read")) ? Described(children.at("read"))
+                                        : ChildrenText(children) + L" stored, " + Text(children.at("readable")) +
+                                              L" readable") +
+           L"\nReferences:  " +
+           (Failed(plugin.at("navigator")) ? std::wstring(L"none: the host gets no navigator")
+                                           : Described(plugin.at("references")) + L", " +
+                                                 Text(plugin.at("referenceCount")) + L" shown to the host" +
+                                                 (report.at("hideType3") ? L" after SetOption(3)" : L"") +
+                                                 (plugin.at("listUnreadable") ? L" (the list cannot be read)" : L"")) +
+           L"\n";
+    if (item.at("childList").empty()) return out;
+    Table table({L"#", L"Name", L"Path", L"itemType>Type", L"linkType>Link", L"state", L"ref1", L"ref3", L"ref2", L"ref4",
+                 L"Host"});
+    for (const Json& child : item.at("childList")) {
+        const Json& c = child.at("stored");
+        std::vector<std::wstring> row = {Text(child.at("index")), Text(c.at("name")), Text(c.at("path"))};
+        const Json host = child.value("host", Json());
+        if (c.contains("problem")) {
+            row.push_back(L"(record " + Text(c.at("problem")) + L" at byte " + Text(c.at("offset")) + L")");
+        } else {
+            row.push_back(Text(c.at("itemType")) + L" > " + (host.is_null() ? L"-" : Text(host.at("typeCode"))));
+            row.push_back(Text(c.at("linkType")) + L" > " + (host.is_null() ? L"-" : Text(host.at("linkCode"))));
+            for (const char* member : {"state", "ref1", "ref3", "ref2", "ref4"}) row.push_back(Text(c.at(member)));
+            row.push_back(!host.is_null()     ? std::wstring(L"shown")
+                          : child.at("shown") ? std::wstring(L"not sent (list unreadable)")
+                                              : L"hidden: " + Text(child.at("hiddenBecause")));
+        }
+        table.Row(std::move(row));
+    }
+    return out + L"\n" + table.Text();
 }
 
-std::wstring CheckText(const CacheReport& report) {
-    std::wstring out;
-    out += L"Elements:    " + Num(static_cast<long long>(report.elements)) + L"\n";
-    out += L"Findings:    " + Num(static_cast<long long>(report.findings.size())) + L"\n";
-    for (const Finding& f : report.findings) {
-        out += std::wstring(L"  ") + (f.damage ? L"damage  " : L"note    ") + Pad(f.kind, 26) + L" " +
-               (f.element.empty() ? L"" : f.element + L": ") + f.detail + L"\n";
+std::wstring CheckText(const Json& report) {
+    const Json& findings = report.at("findings");
+    std::wstring out = L"Elements:    " + Text(report.at("elements")) + L"\nFindings:    " +
+                       Text(Json(findings.size())) + L"\n";
+    if (!findings.empty()) {
+        Table table({L"Severity", L"Kind", L"Finding"});
+        for (const Json& f : findings) {
+            const std::wstring element = Text(f.at("element"));
+            table.Row({Text(f.at("severity")), Text(f.at("kind")),
+                       (element.empty() ? L"" : element + L": ") + Text(f.at("detail"))});
+        }
+        out += table.Text();
     }
     out += L"\nWhat the plug-in answers:\n";
-    size_t width = 4;
-    for (const ItemInfo& item : report.items) width = std::max(width, item.name.size());
-    for (const ItemInfo& item : report.items) {
-        out += L"  " + Pad(item.name, width) + L"  navigator " + HexResult(item.initResult);
-        if (SUCCEEDED(item.initResult)) {
-            out += L", " + Num(static_cast<long long>(item.referenceCount)) + L" references";
-            if (item.referencesUnreadable) out += L" (list unreadable or missing)";
-        } else {
-            out += L" (" + ResultMeaning(item.initResult) + L")";
-        }
-        out += L"\n";
+    Table answers({L"Name", L"Navigator", L"References"});
+    for (const Json& item : report.at("items")) {
+        const Json& plugin = item.at("plugin");
+        const bool answered = !Failed(plugin.at("navigator"));
+        answers.Row({Text(item.at("name")), Text(plugin.at("navigator").at("code")),
+                     answered ? Text(plugin.at("referenceCount")) +
+                                    (plugin.at("listUnreadable") ? L" (list unreadable or missing)" : L"")
+                              : Text(plugin.at("navigator").at("meaning"))});
     }
-    return out;
-}
-
-std::wstring SummaryLine(Command command, const CacheReport& report) {
-    if (!report.Opened()) return L"cannot open: " + OpenFailureText(report);
-    const std::wstring items = Num(static_cast<long long>(report.items.size())) + (report.items.size() == 1 ? L" item" : L" items");
-    if (command != Command::Check) return items;
-    const size_t damage = report.DamageCount();
-    const size_t notes = report.findings.size() - damage;
-    return (damage ? L"damaged: " : L"sound: ") + items + L", " + Num(static_cast<long long>(damage)) +
-           (damage == 1 ? L" damage finding, " : L" damage findings, ") + Num(static_cast<long long>(notes)) +
-           (notes == 1 ? L" note" : L" notes");
-}
-
-const wchar_t* CommandName(Command command) {
-    switch (command) {
-        case Command::List: return L"list";
-        case Command::Show: return L"show";
-        default: return L"check";
-    }
+    return out + answers.Text();
 }
 
 }  // namespace
 
-int ExitStatus(Command command, const CacheReport& report) {
-    if (!report.Opened()) return 2;
-    if (command == Command::Check) return report.DamageCount() ? 1 : 0;
-    if (command == Command::Show) return report.items.empty() || FAILED(report.items.front().initResult) ? 1 : 0;
-    return 0;
-}
-
-std::wstring ReportText(Command command, const CacheReport& report, const InspectOptions& options) {
+std::wstring ReportText(const Json& report) {
     std::wstring out = OpeningText(report);
-    if (report.Opened()) {
-        if (command == Command::List) out += ListText(report);
-        if (command == Command::Show && !report.items.empty()) out += ShowText(report, options);
-        if (command == Command::Check) out += CheckText(report);
+    const std::string command = report.at("command");
+    if (!report.contains("openFailure")) {
+        if (command == "list") out += ListText(report);
+        if (command == "show") out += ShowText(report);
+        if (command == "check") out += CheckText(report);
     }
-    return out + L"\n" + SummaryLine(command, report) + L"\n";
-}
-
-std::string ReportJson(Command command, const CacheReport& report, const InspectOptions& options) {
-    const CompoundHeader& h = report.header;
-    Json out = {{"command", Utf8(CommandName(command))},
-                {"file", Utf8(report.path)},
-                {"exists", report.exists},
-                {"fileBytes", report.fileBytes},
-                {"lock", {{"held", report.lockHeld}, {"timedOut", report.lockTimedOut}, {"waitMs", report.lockWaitMs}}},
-                {"header",
-                 {{"result", ResultObject(h.result)},
-                  {"bytesRead", h.bytesRead},
-                  {"signature", h.signature},
-                  {"majorVersion", h.majorVersion},
-                  {"minorVersion", h.minorVersion},
-                  {"sectorSize", h.SectorSize()}}},
-                {"open", ResultObject(report.openResult)}};
-    if (!report.Opened()) out["openFailure"] = Utf8(OpenFailureText(report));
-    if (command == Command::Show) out["hideType3"] = options.hideType3;
-    Json items = Json::array();
-    for (const ItemInfo& item : report.items) items.push_back(ItemJson(item, command == Command::Show));
-    out["items"] = std::move(items);
-    if (command == Command::Check) {
-        Json findings = Json::array();
-        for (const Finding& f : report.findings) {
-            findings.push_back({{"severity", f.damage ? "damage" : "note"},
-                                {"kind", Utf8(f.kind)},
-                                {"element", Utf8(f.element)},
-                                {"item", Utf8(f.item)},
-                                {"detail", Utf8(f.detail)}});
-        }
-        out["findings"] = std::move(findings);
-    }
-    out["exitStatus"] = ExitStatus(command, report);
-    out["summary"] = Utf8(SummaryLine(command, report));
-    return JsonText(out);
+    return out + L"\n" + Text(report.at("summary")) + L"\n";
 }

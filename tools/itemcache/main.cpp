@@ -12,7 +12,6 @@
 #include "common/UniqueResource.h"
 #include "tools/common/Print.h"
 #include "tools/itemcache/CacheInspection.h"
-#include "tools/itemcache/CacheReportText.h"
 
 namespace {
 
@@ -38,7 +37,6 @@ struct Options {
     InspectOptions inspect;
 };
 
-
 bool ParseSeconds(const wchar_t* text, DWORD& seconds) {
     wchar_t* end = nullptr;
     const unsigned long value = wcstoul(text, &end, 10);
@@ -58,12 +56,12 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options) {
             options.inspect.hideType3 = true;
         } else if (arg == L"--vault" && i + 1 < argc) {
             options.vault = argv[++i];
-        } else if (arg == L"--lock-timeout" && i + 1 < argc && ParseSeconds(argv[i + 1], seconds)) {
-            options.inspect.lockTimeoutMs = seconds * 1000;
-            ++i;
-        } else if (arg == L"--timeout" && i + 1 < argc && ParseSeconds(argv[i + 1], seconds)) {
-            options.timeoutSeconds = seconds;
-            ++i;
+        } else if ((arg == L"--lock-timeout" || arg == L"--timeout") && i + 1 < argc && ParseSeconds(argv[++i], seconds)) {
+            if (arg == L"--timeout") {
+                options.timeoutSeconds = seconds;
+            } else {
+                options.inspect.lockTimeoutMs = seconds * 1000;
+            }
         } else if (arg.rfind(L"--", 0) == 0) {
             return false;
         } else {
@@ -72,17 +70,11 @@ bool ParseArguments(int argc, wchar_t** argv, Options& options) {
     }
     if (words.empty()) return false;
     const std::wstring& command = words[0];
+    options.command = command == L"show" ? Command::Show : command == L"check" ? Command::Check : Command::List;
     const size_t fileWords = options.vault.empty() ? 1 : 0;
-    if (command == L"list" || command == L"check") {
-        options.command = command == L"list" ? Command::List : Command::Check;
-        if (words.size() != 1 + fileWords) return false;
-    } else if (command == L"show") {
-        options.command = Command::Show;
-        if (words.size() != 2 + fileWords) return false;
-        options.name = words.back();
-    } else {
-        return false;
-    }
+    const bool show = options.command == Command::Show;
+    if ((options.command == Command::List && command != L"list") || words.size() != 1 + fileWords + show) return false;
+    if (show) options.name = words.back();
     if (fileWords) options.file = words[1];
     return true;
 }
@@ -111,16 +103,13 @@ int Run(const Options& options) {
     }
     UniqueHandle watchdog(CreateThread(nullptr, 0, Watchdog,
                                        reinterpret_cast<void*>(static_cast<ULONG_PTR>(options.timeoutSeconds)), 0, nullptr));
-    const CacheReport report = options.command == Command::Show ? InspectItem(path, options.name, options.inspect)
-                                                                : InspectCache(path, options.inspect,
-                                                                               options.command == Command::Check);
-    const int status = ExitStatus(options.command, report);
+    const Json report = Inspect(options.command, path, options.name, options.inspect);
     if (options.json) {
-        Print(ReportJson(options.command, report, options.inspect));
+        Print(JsonText(report));
     } else {
-        Print(ReportText(options.command, report, options.inspect));
+        Print(ReportText(report));
     }
-    return status;
+    return report.at("exitStatus").get<int>();
 }
 
 }  // namespace

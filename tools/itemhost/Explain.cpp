@@ -6,7 +6,6 @@
 
 #include <objbase.h>
 
-#include "cache/CacheFileReader.h"
 #include "cache/CachePath.h"
 #include "cache/ItemObject.h"
 #include "cache/RecordParse.h"
@@ -17,6 +16,7 @@
 #include "settings/SettingsLight.h"
 #include "settings/VaultViewCache.h"
 #include "settings/ViewIdentity.h"
+#include "tools/common/CompoundHeaderFile.h"
 #include "tools/common/DateText.h"
 #include "tools/common/ResultText.h"
 #include "tools/itemhost/Report.h"
