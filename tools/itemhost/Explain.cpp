@@ -7,7 +7,6 @@
 #include <objbase.h>
 
 #include "cache/CachePath.h"
-#include "cache/ItemObject.h"
 #include "cache/RecordParse.h"
 #include "common/ComPtr.h"
 #include "common/RequestTrace.h"
@@ -18,7 +17,6 @@
 #include "settings/ViewIdentity.h"
 #include "tools/common/CompoundHeaderFile.h"
 #include "tools/common/DateText.h"
-#include "tools/common/ResultText.h"
 #include "tools/itemhost/Report.h"
 
 namespace {

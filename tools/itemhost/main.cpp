@@ -75,7 +75,7 @@ int Explain(const Options& options) {
     bool allAnswered = true;
     for (size_t i = 0; i < options.paths.size(); ++i) {
         const Json explanation = ExplainItem(options.paths[i], explainOptions);
-        allAnswered = allAnswered && explanation["answer"]["navigator"]["result"] == "0x00000000";
+        allAnswered = allAnswered && explanation.at("answer").at("navigator").at("result") == "0x00000000";
         if (options.json) {
             Print(JsonText(explanation));
         } else {
