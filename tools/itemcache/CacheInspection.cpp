@@ -67,8 +67,8 @@ public:
     std::map<std::wstring, std::wstring> items;  // the names of the items the walk found, by key without its suffix
     HRESULT navigator = E_FAIL;            // the last item's
 
-    void Find(bool damage, const wchar_t* kind, const std::wstring& element, const std::wstring& item,
-              const std::wstring& detail) {
+    void Find(bool damage, const wchar_t* kind, const std::wstring& element, const std::wstring& detail,
+              const std::wstring& item = {}) {
         if (!check_) return;
         findings.push_back({{"severity", damage ? "damage" : "note"}, {"kind", Utf8(kind)}, {"element", Utf8(element)},
                             {"item", Utf8(item)}, {"detail", Utf8(detail)}});
@@ -97,16 +97,17 @@ public:
             }
             const bool fits = keyed && IsKeyStorageName(name);
             if (keyed && !fits) {
-                Find(false, L"stray-storage", where, L"", L"a storage whose name fits no key (30 characters of a key and \"F\")");
+                Find(false, L"stray-storage", where,
+                     L"a storage whose name fits no key (30 characters of a key and \"F\")");
             }
             ComPtr<IStorage> inner;
             const HRESULT opened = names.size() < kMaxDepth
                                        ? storage->OpenStorage(name.c_str(), nullptr, kReadElement, nullptr, 0, inner.Put())
                                        : HRESULT_FROM_WIN32(ERROR_TOO_MANY_NAMES);
             if (FAILED(opened)) {
-                Find(true, L"unreadable-storage", where, L"", L"the storage cannot be opened");
+                Find(true, L"unreadable-storage", where, L"the storage cannot be opened");
             } else if (IsEmptyStorage(inner.Get())) {
-                Find(false, L"empty-storage", where, L"", L"a storage left empty");
+                Find(false, L"empty-storage", where, L"a storage left empty");
             } else {
                 names.push_back(name);
                 if (const HRESULT walked = Walk(inner.Get(), names, fits); FAILED(walked)) result = walked;
@@ -173,11 +174,12 @@ public:
         RecordCursor again(listBytes.View().subspan(start));
         RecordView child;
         if (IsFailure(listed) && stored && children.size() < *stored) {
-            if (const RecordDamage damage = ParseRecordDamage(again, child); damage != RecordDamage::None) ended = damage;
-        }
-        if (ended) {
-            children.push_back(
-                {{"index", children.size()}, {"stored", RecordJson(child, *ended, start, again.Offset())}, {"shown", false}});
+            if (const RecordDamage damage = ParseRecordDamage(again, child); damage != RecordDamage::None) {
+                ended = damage;
+                children.push_back({{"index", children.size()},
+                                    {"stored", RecordJson(child, damage, start, again.Offset())},
+                                    {"shown", false}});
+            }
         }
 
         const bool answered = SUCCEEDED(navigator);
@@ -204,43 +206,50 @@ public:
         if (withChildList) out["childList"] = std::move(children);
 
         if (!hasRecord) {
-            Find(false, L"children-without-record", childrenKey, name,
-                 L"a children list without an item record: the plug-in answers 0x80040213 for the item");
+            Find(false, L"children-without-record", childrenKey,
+                 L"a children list without an item record: the plug-in answers 0x80040213 for the item", name);
         } else if (FAILED(recordRead)) {
-            Find(true, L"unreadable-stream", itemKey, name, L"the item stream cannot be read");
+            Find(true, L"unreadable-stream", itemKey, L"the item stream cannot be read", name);
         } else if (damage != RecordDamage::None) {
-            Find(true, DamageKind(damage), itemKey, name,
-                 std::wstring(L"item record ") + DamageText(damage) + L" (stream of " + Num(recordBytes.Bytes()) + L" bytes)");
+            Find(true, DamageKind(damage), itemKey,
+                 std::wstring(L"item record ") + DamageText(damage) + L" (stream of " + Num(recordBytes.Bytes()) +
+                     L" bytes)",
+                 name);
         } else {
             if (cursor.Remaining()) {
-                Find(false, L"bytes-after-record", itemKey, name, Num(cursor.Remaining()) + L" bytes after the item record");
+                Find(false, L"bytes-after-record", itemKey, Num(cursor.Remaining()) + L" bytes after the item record",
+                     name);
             }
             if (record.recordVersion < 1) {
-                Find(false, L"record-version-below-1", itemKey, name,
-                     L"record version " + std::to_wstring(record.recordVersion) + L": the item has no date and kind 0");
+                Find(false, L"record-version-below-1", itemKey,
+                     L"record version " + std::to_wstring(record.recordVersion) + L": the item has no date and kind 0",
+                     name);
             }
         }
         if (!hasChildren) return out;
         const std::wstring listSize = Num(listBytes.Bytes());
         if (FAILED(childrenRead)) {
-            Find(true, L"unreadable-stream", childrenKey, name, L"the children stream cannot be read");
+            Find(true, L"unreadable-stream", childrenKey, L"the children stream cannot be read", name);
         } else if (!stored) {
-            Find(true, L"record-cut-short", childrenKey, name, L"children stream of " + listSize + L" bytes has no count");
+            Find(true, L"record-cut-short", childrenKey, L"children stream of " + listSize + L" bytes has no count",
+                 name);
         } else {
             const bool countTooLarge = MostChildren(*stored, listBytes.Bytes()) < *stored;
             if (countTooLarge) {
-                Find(true, L"count-exceeds-stream", childrenKey, name,
-                     L"stored count " + Num(*stored) + L" is more than a stream of " + listSize + L" bytes can hold");
+                Find(true, L"count-exceeds-stream", childrenKey,
+                     L"stored count " + Num(*stored) + L" is more than a stream of " + listSize + L" bytes can hold",
+                     name);
             }
             // A count beyond the stream already says why the list ends where the bytes do.
             if (ended && !(start >= listBytes.Bytes() && countTooLarge)) {
-                Find(true, DamageKind(*ended), childrenKey, name,
+                Find(true, DamageKind(*ended), childrenKey,
                      L"child " + Num(attempted) + L" of " + Num(*stored) + L" at byte " + Num(start) + L": " +
-                         DamageText(*ended));
+                         DamageText(*ended),
+                     name);
             }
             if (!IsFailure(listed) && list.Remaining()) {
-                Find(false, L"bytes-after-records", childrenKey, name,
-                     Num(list.Remaining()) + L" bytes after the last of " + Num(*stored) + L" children");
+                Find(false, L"bytes-after-records", childrenKey,
+                     Num(list.Remaining()) + L" bytes after the last of " + Num(*stored) + L" children", name);
             }
         }
         return out;
@@ -256,7 +265,7 @@ private:
         }
         const DecodedKey decoded = fits ? DecodeKey(key) : DecodedKey{};
         if (decoded.kind == KeyKind::Other || !decoded.wellFormed) {
-            Find(false, L"stray-stream", where, L"",
+            Find(false, L"stray-stream", where,
                  decoded.kind == KeyKind::Other
                      ? L"a stream whose name fits no key"
                      : L"a key the plug-in never forms (an escape outside the reserved list or a bare reserved character)");
@@ -280,15 +289,15 @@ private:
 
 void CheckHeader(Inspection& inspection, const CompoundHeader& header) {
     if (FAILED(header.result)) {
-        inspection.Find(true, L"header", L"", L"",
+        inspection.Find(true, L"header", L"",
                         L"the compound-file header is cut short (" + Num(header.bytesRead) + L" of " +
                             Num(CompoundHeader::kBytes) + L" bytes)");
     } else if (!header.Consistent()) {
-        inspection.Find(true, L"header", L"", L"",
+        inspection.Find(true, L"header", L"",
                         L"version " + Num(header.majorVersion) + L" with a sector shift of " + Num(header.sectorShift) +
                             L" fits no compound-file layout");
     } else if (header.majorVersion == 3) {
-        inspection.Find(false, L"version-3", L"", L"",
+        inspection.Find(false, L"version-3", L"",
                         L"version 3 with 512-byte sectors: the plug-in creates version 4 files but opens both");
     }
 }
@@ -351,18 +360,17 @@ Json Inspect(Command command, const std::wstring& path, const std::wstring& name
     if (chain) {
         Inspection inspection(*chain, fileBytes, options, command == Command::Check);
         if (command == Command::Show) {
-            const bool hasExtension = name.size() >= kExtensionLength &&
-                                      name.compare(name.size() - kExtensionLength, kExtensionLength, kItemExtension) == 0;
-            items.push_back(inspection.Item(hasExtension ? name : name + kItemExtension, true));
+            items.push_back(inspection.Item(name.ends_with(kItemExtension) ? name : name + kItemExtension, true));
             status = FAILED(inspection.navigator) ? 1 : 0;
         } else {
             CheckHeader(inspection, header);
             std::vector<CString> names;
             if (FAILED(inspection.Walk(chain->Root(), names, true))) {
-                inspection.Find(true, L"unreadable-directory", L"", L"", L"the file's directory cannot be walked to its end");
+                inspection.Find(true, L"unreadable-directory", L"",
+                                L"the file's directory cannot be walked to its end");
             }
             if (!inspection.header) {
-                inspection.Find(false, L"no-header-stream", std::wstring(kHeaderKey) + L"S", L"",
+                inspection.Find(false, L"no-header-stream", std::wstring(kHeaderKey) + L"S",
                                 L"no header stream (the plug-in never reads it)");
             }
             for (const auto& [key, item] : inspection.items) items.push_back(inspection.Item(item + kItemExtension, false));

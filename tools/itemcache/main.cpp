@@ -95,11 +95,9 @@ int Run(const Options& options) {
     std::wstring path = options.file;
     if (!options.vault.empty()) {
         std::wstring message;
-        if (!CachePathForVault(options.vault, path, message)) {
-            Print(L"itemcache: " + message + L"\n", stderr);
-            return 2;
-        }
+        const bool found = CachePathForVault(options.vault, path, message);
         if (!message.empty()) Print(L"itemcache: " + message + L"\n", stderr);
+        if (!found) return 2;
     }
     UniqueHandle watchdog(CreateThread(nullptr, 0, Watchdog,
                                        reinterpret_cast<void*>(static_cast<ULONG_PTR>(options.timeoutSeconds)), 0, nullptr));
