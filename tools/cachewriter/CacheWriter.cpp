@@ -1,8 +1,9 @@
 #include "tools/cachewriter/CacheWriter.h"
 
 #include <cstdio>
-#include <string>
 #include <stdexcept>
+#include <string>
+#include <string_view>
 
 #include "common/UniqueResource.h"
 
@@ -19,28 +20,39 @@ void Check(HRESULT hr, const char* what) {
 // Spelled out here from the stored layout, independently of the plug-in's own
 // code, so that a fault in the plug-in's names shows as a missing item.
 std::wstring StoredKey(const std::wstring& fileName, wchar_t suffix) {
-    static const struct {
-        wchar_t character;
-        const wchar_t* escape;
-    } kEscapes[] = {
-        {L'/', L"%00"},  {L'%', L"%01"},  {L'*', L"%02"},  {L':', L"%03"}, {L'|', L"%04"}, {L'!', L"%05"},
-        {L'\n', L"%06"}, {L'\r', L"%07"}, {L'\t', L"%08"}, {L'?', L"%09"}, {L'"', L"%10"},
-    };
+    // A reserved character is escaped as "%" and its two-digit place in this list.
+    constexpr std::wstring_view kReserved = L"/%*:|!\n\r\t?\"";
     // The extension ".<item>" is 7 code units; a shorter name leaves nothing.
     const std::wstring base = fileName.size() > 7 ? fileName.substr(0, fileName.size() - 7) : std::wstring();
     std::wstring key;
     for (wchar_t c : base + suffix) {
-        const wchar_t* escape = nullptr;
-        for (const auto& e : kEscapes) {
-            if (e.character == c) escape = e.escape;
-        }
-        if (escape) {
-            key += escape;
-        } else {
+        const size_t at = kReserved.find(c);
+        if (at == std::wstring_view::npos) {
             key += c;
+        } else {
+            key += {L'%', static_cast<wchar_t>(L'0' + at / 10), static_cast<wchar_t>(L'0' + at % 10)};
         }
     }
     return key;
+}
+
+// Opens (or, with create, creates) the storages along all names but the last,
+// into path after root: a storage stays usable only while its parents are open.
+HRESULT OpenStorages(IStorage* root, const std::vector<std::wstring>& names, DWORD mode, bool create,
+                     std::vector<ComPtr<IStorage>>& path) {
+    path.assign(1, ComPtr<IStorage>(root));
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        ComPtr<IStorage> next;
+        HRESULT hr = path.back()->OpenStorage(names[i].c_str(), nullptr, mode | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                              next.Put());
+        if (hr == STG_E_FILENOTFOUND && create) {
+            hr = path.back()->CreateStorage(names[i].c_str(), STGM_CREATE | mode | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                            next.Put());
+        }
+        if (FAILED(hr)) return hr;
+        path.push_back(std::move(next));
+    }
+    return S_OK;
 }
 
 }  // namespace
@@ -78,23 +90,10 @@ CacheWriter::CacheWriter(const std::wstring& path, CacheLayout layout) {
     WriteStream(L"headerstream", bytes);
 }
 
-// A storage stays usable only while its parents are open, so the whole path is kept.
 std::vector<ComPtr<IStorage>> CacheWriter::OpenPath(const std::wstring& key, std::wstring& leaf) {
     const std::vector<std::wstring> names = ElementNames(key);
-    std::vector<ComPtr<IStorage>> path{root_};
-    ComPtr<IStorage> current = root_;
-    for (size_t i = 0; i + 1 < names.size(); ++i) {
-        ComPtr<IStorage> next;
-        HRESULT hr = current->OpenStorage(names[i].c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                                          next.Put());
-        if (hr == STG_E_FILENOTFOUND) {
-            hr = current->CreateStorage(names[i].c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                        next.Put());
-        }
-        Check(hr, "cannot open storage");
-        path.push_back(next);
-        current = next;
-    }
+    std::vector<ComPtr<IStorage>> path;
+    Check(OpenStorages(root_.Get(), names, STGM_READWRITE, true, path), "cannot open storage");
     leaf = names.back();
     return path;
 }
@@ -129,28 +128,18 @@ void CacheWriter::WriteChildren(const std::wstring& fileName, const std::vector<
 
 bool ReadStreamAt(IStorage* root, const std::vector<std::wstring>& names, Bytes& out) {
     std::vector<ComPtr<IStorage>> path;
-    ComPtr<IStorage> current(root);
-    for (size_t i = 0; i + 1 < names.size(); ++i) {
-        ComPtr<IStorage> next;
-        if (FAILED(current->OpenStorage(names[i].c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
-                                        next.Put()))) {
-            return false;
-        }
-        path.push_back(current);
-        current = next;
-    }
     ComPtr<IStream> stream;
-    if (FAILED(current->OpenStream(names.back().c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, stream.Put()))) {
+    STATSTG stat{};
+    if (FAILED(OpenStorages(root, names, STGM_READ, false, path)) ||
+        FAILED(path.back()->OpenStream(names.back().c_str(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0,
+                                       stream.Put())) ||
+        FAILED(stream->Stat(&stat, STATFLAG_NONAME))) {
         return false;
     }
-    STATSTG stat{};
-    stream->Stat(&stat, STATFLAG_NONAME);
     out.assign(static_cast<size_t>(stat.cbSize.QuadPart), 0);
     ULONG got = 0;
-    if (!out.empty() && (FAILED(stream->Read(out.data(), static_cast<ULONG>(out.size()), &got)) || got != out.size())) {
-        return false;
-    }
-    return true;
+    return out.empty() ||
+           (SUCCEEDED(stream->Read(out.data(), static_cast<ULONG>(out.size()), &got)) && got == out.size());
 }
 
 std::vector<std::wstring> ElementsOf(IStorage* storage) {

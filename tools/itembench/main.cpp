@@ -52,7 +52,6 @@ struct Stats {
     int reps = 0;
 };
 
-using Figures = std::vector<std::pair<std::wstring, Stats>>;
 using Rows = std::vector<std::vector<std::wstring>>;
 
 struct Row {
@@ -79,6 +78,18 @@ void Check(bool ok, const std::string& what) {
 
 void CheckResult(HRESULT hr, const std::string& what) {
     if (FAILED(hr)) Fail(what + " failed with " + Utf8(HexResult(hr)));
+}
+
+void LoadPlugin(PluginHost& host) {
+    CheckResult(host.Load(Activation::Direct, DefaultPluginPath()), "loading ItemPlugin.dll");
+}
+
+UniqueBstr Bstr(const std::wstring& text) { return UniqueBstr(SysAllocString(text.c_str())); }
+
+// One attribute query of file, as a lookup makes to learn of a change.
+bool QueryAttributes(const std::wstring& file) {
+    WIN32_FILE_ATTRIBUTE_DATA attributes;
+    return GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &attributes);
 }
 
 // The microseconds call (which answers an HRESULT) takes; its failure fails the run.
@@ -173,10 +184,11 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     for (int i = 0; i < item.children; ++i) {
         expectedBytes += 60 + 2 * static_cast<ULONG>(ChildName(i).size() + ChildPath(i).size());
     }
+    const int maxReps = item.children >= 10000 ? 51 : 301;
     // Each repetition times call alone, then checks the answer and frees what
     // the host would free, untimed.
     auto measure = [&](const char* what, auto&& call, auto&& check) {
-        return Measure(options, item.children >= 10000 ? 51 : 301, [&] {
+        return Measure(options, maxReps, [&] {
             const double t = Timed(what, call);
             check();
             return t;
@@ -187,7 +199,7 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
         CheckRecords(records, item);
         records.Free();
     };
-    UniqueBstr path(SysAllocString(vault.ItemPath(item).c_str()));
+    const UniqueBstr path = Bstr(vault.ItemPath(item));
     Row row;
     row.children = item.children, row.views = views;
 
@@ -202,11 +214,10 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
     // before the vault's own have not changed: one attribute query of each
     // registered view's desktop.ini, up to and including the vault's.
     const std::vector<std::wstring> examined = vault.ExaminedIniFiles();
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
     row.lookups = measure("an attribute query of a registered view's desktop.ini", [&] {
         HRESULT all = S_OK;
         for (const std::wstring& ini : examined) {
-            if (!GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &attributes)) all = E_FAIL;
+            if (!QueryAttributes(ini)) all = E_FAIL;
         }
         return all;
     }, [] {});
@@ -219,8 +230,9 @@ Row MeasureCase(const Options& options, const BenchVault& vault, const BenchItem
 
     // The navigator's release is the plug-in's own work and is timed.
     ComPtr<IPlxFileNavigator> fresh;
-    row.navigatorAndReferences = Measure(options, item.children >= 10000 ? 51 : 301, [&] {
-        const double t = Timed("CreateNavigator + GetReferences", [&] { return Ask(format, path.Get(), fresh, records); });
+    row.navigatorAndReferences = Measure(options, maxReps, [&] {
+        const double t =
+            Timed("CreateNavigator + GetReferences", [&] { return Ask(format, path.Get(), fresh, records); });
         answer();
         return t + MeanTime(1, [&] { fresh.Reset(); });
     });
@@ -250,7 +262,7 @@ int PeakChild(bool plugin, const std::wstring& cacheFile) {
     PluginHost host;
     auto list = [&](const BenchItem& item, Records& records) {
         if (plugin) {
-            UniqueBstr path(SysAllocString(vault.ItemPath(item).c_str()));
+            const UniqueBstr path = Bstr(vault.ItemPath(item));
             ComPtr<IPlxFileNavigator> navigator;
             CheckResult(Ask(host.Format(), path.Get(), navigator, records), "CreateNavigator + GetReferences");
         } else {
@@ -259,7 +271,7 @@ int PeakChild(bool plugin, const std::wstring& cacheFile) {
         }
         CheckRecords(records, item);
     };
-    if (plugin) CheckResult(host.Load(Activation::Direct, DefaultPluginPath()), "loading ItemPlugin.dll");
+    if (plugin) LoadPlugin(host);
     {
         Records records;
         list(BenchItems()[1], records);
@@ -289,8 +301,7 @@ int PeakChild(bool plugin, const std::wstring& cacheFile) {
 int FirstChild() {
     const BenchItem& item = BenchItems()[1];
     BenchVault vault;
-    UniqueBstr first(SysAllocString(vault.ItemPath(item).c_str()));
-    UniqueBstr second(SysAllocString(vault.ItemPath(item, true).c_str()));
+    const UniqueBstr first = Bstr(vault.ItemPath(item)), second = Bstr(vault.ItemPath(item, true));
     PluginHost host;
     auto request = [&](BSTR path) {
         Records records;
@@ -386,21 +397,6 @@ std::vector<std::pair<std::wstring, double>> RunChild(const std::wstring& argume
     return figures;
 }
 
-// Each figure of runs runs of a child process, summarised.
-Figures RunChildren(const std::wstring& arguments, int runs) {
-    std::vector<std::pair<std::wstring, std::vector<double>>> samples;
-    for (int run = 0; run < runs; ++run) {
-        const auto figures = RunChild(arguments);
-        for (size_t i = 0; i < figures.size(); ++i) {
-            if (samples.size() <= i) samples.emplace_back(figures[i].first, std::vector<double>{});
-            samples[i].second.push_back(figures[i].second);
-        }
-    }
-    Figures summarised;
-    for (auto& [what, values] : samples) summarised.emplace_back(what, Summary(std::move(values)));
-    return summarised;
-}
-
 std::wstring Fixed(double value, int decimals) {
     wchar_t text[32];
     swprintf(text, 32, L"%.*f", decimals, value);
@@ -414,14 +410,33 @@ std::wstring Cell(const Stats& s) {
 
 std::wstring Ratio(double value, double floor) { return Fixed(floor > 0 ? value / floor : 0.0, 2) + L" x"; }
 
+// How many times the host's first click is measured, each in a new process.
+int FirstRuns(const Options& options) { return options.smoke ? 1 : 11; }
+
+// Each figure of runs runs of a child process, summarised: a table row each.
+Rows RunChildren(const std::wstring& arguments, int runs) {
+    std::vector<std::pair<std::wstring, std::vector<double>>> samples;
+    for (int run = 0; run < runs; ++run) {
+        const auto figures = RunChild(arguments);
+        for (size_t i = 0; i < figures.size(); ++i) {
+            if (samples.size() <= i) samples.emplace_back(figures[i].first, std::vector<double>{});
+            samples[i].second.push_back(figures[i].second);
+        }
+    }
+    Rows summarised;
+    for (auto& [what, values] : samples) summarised.push_back({what, Cell(Summary(std::move(values)))});
+    return summarised;
+}
+
 // The rise of the peak working set in a child listing the 10,000 children.
 std::vector<std::wstring> PeakRow(bool plugin, const std::wstring& cacheFile, const std::wstring& what) {
-    const Figures f = RunChildren(L"--peak " + std::wstring(plugin ? L"plugin" : L"floor") + L" \"" + cacheFile + L"\"", 1);
+    const auto f = RunChild(L"--peak " + std::wstring(plugin ? L"plugin" : L"floor") + L" \"" + cacheFile + L"\"");
     if (f.size() != 4) Fail("the peak measurement printed no figures");
-    const double rise = f[2].second.median - f[0].second.median, handed = f[3].second.median;
+    const double workingSet = f[0].second, peakBefore = f[1].second, peakAfter = f[2].second, handed = f[3].second;
+    const double rise = peakAfter - workingSet;
     return {what, Fixed(rise / 1048576, 2) + L" MiB",
             L"for " + Fixed(handed / 1048576, 2) + L" MiB of records handed out (" + Ratio(rise, handed) + L")" +
-                (f[2].second.median <= f[1].second.median ? L", no higher than an earlier peak" : L"")};
+                (peakAfter <= peakBefore ? L", no higher than an earlier peak" : L"")};
 }
 
 // What each check a request makes costs on this platform: each call timed
@@ -433,10 +448,7 @@ Rows MeasureCalls(int calls, const BenchVault& vault) {
         costs.push_back({what, Fixed(MeanTime(calls, call), 2)});
     };
     const std::wstring ini = vault.ExaminedIniFiles().back();
-    time(L"GetFileAttributesExW of a desktop.ini", [&] {
-        WIN32_FILE_ATTRIBUTE_DATA attributes;
-        GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &attributes);
-    });
+    time(L"GetFileAttributesExW of a desktop.ini", [&] { QueryAttributes(ini); });
     time(L"the plug-in's stamp query of a desktop.ini (NtQueryFullAttributesFile)", [&] {
         FileStamp stamp;
         QueryFileStamp(ini, stamp);
@@ -464,10 +476,7 @@ Rows MeasureCalls(int calls, const BenchVault& vault) {
         WaitForSingleObject(mutex.Get(), INFINITE);
         ReleaseMutex(mutex.Get());
     });
-    time(L"GetFileAttributesExW of the cache file (its size)", [&] {
-        WIN32_FILE_ATTRIBUTE_DATA attributes;
-        GetFileAttributesExW(vault.CacheFile().c_str(), GetFileExInfoStandard, &attributes);
-    });
+    time(L"GetFileAttributesExW of the cache file (its size)", [&] { QueryAttributes(vault.CacheFile()); });
     return costs;
 }
 
@@ -478,13 +487,7 @@ std::wstring TableText(const Rows& rows, size_t indent) {
     return table.Text();
 }
 
-Rows FigureRows(const Figures& figures) {
-    Rows rows;
-    for (const auto& [what, stats] : figures) rows.push_back({what, Cell(stats)});
-    return rows;
-}
-
-void PrintReport(const std::vector<Row>& rows, const Rows& peaks, const Figures& first, const Figures& firstCalls,
+void PrintReport(const std::vector<Row>& rows, const Rows& peaks, const Rows& first, const Rows& firstCalls,
                  const Rows& calls, const Options& options) {
 #ifdef NDEBUG
     const wchar_t* build = L"release";
@@ -516,9 +519,9 @@ void PrintReport(const std::vector<Row>& rows, const Rows& peaks, const Figures&
             TableText(calls, 2);
     if (!first.empty()) {
         text += L"\nThe host's first click, in a new process (10 registered views, 100 children; " +
-                std::to_wstring(first.front().second.reps) + L" runs):\n" + TableText(FigureRows(first), 2) +
+                std::to_wstring(FirstRuns(options)) + L" runs):\n" + TableText(first, 2) +
                 L"  where it goes: the first call of each platform function the road makes, in a new process:\n" +
-                TableText(FigureRows(firstCalls), 4);
+                TableText(firstCalls, 4);
     }
     Print(text);
 }
@@ -528,53 +531,50 @@ int Run(const Options& options) {
     // while any host holds it; both the raw read and the plug-in open it.
     UniqueHandle keeper(CreateMutexW(nullptr, FALSE, kItemCacheMutexName));
     BenchVault vault;
+    // Whatever becomes of the run, the vault goes with it.
+    const struct Removal {
+        BenchVault& vault;
+        ~Removal() { vault.Remove(); }
+    } removal{vault};
     std::vector<Row> rows;
-    Rows peaks;
-    Figures first, firstCalls;
-    int code = 0;
-    try {
-        fprintf(stderr, "itembench: writing the item cache\n");
-        vault.Create();
-        PluginHost host;
-        CheckResult(host.Load(Activation::Direct, DefaultPluginPath()), "loading ItemPlugin.dll");
-        ComPtr<IPlxFileFormatProps> props;
-        CheckResult(host.Format()->QueryInterface(IID_IPlxFileFormatProps, props.PutVoid()),
-                    "QueryInterface(IPlxFileFormatProps)");
-        const bool peak = options.Wants(10000, options.children);
-        for (const int views : {1, 10, 100}) {
-            if (!options.Wants(views, options.views)) continue;
-            vault.SetRegisteredViews(views);
-            if (const std::wstring found = vault.CacheFileNow(); found != vault.CacheFile()) {
-                Fail("with " + std::to_string(views) + " registered views the vault's cache is looked for in " +
-                     Utf8(found) + " not " + Utf8(vault.CacheFile()));
-            }
-            if (views == 10 && options.Wants(100, options.children)) {
-                vault.CreateSecondVault(BenchItems()[1]);
-                const int runs = options.smoke ? 1 : 11;
-                first = RunChildren(L"--first", runs);
-                firstCalls = RunChildren(L"--first-calls \"" + vault.CacheFile() + L"\"", runs);
-            }
-            for (const BenchItem& item : BenchItems()) {
-                if (!options.Wants(item.children, options.children)) continue;
-                fprintf(stderr, "itembench: %d children, %d registered views\n", item.children, views);
-                rows.push_back(MeasureCase(options, vault, item, views, host.Format(), props.Get()));
-            }
-            if (peak) {
-                peaks.push_back(PeakRow(true, vault.CacheFile(), L"plug-in, " + std::to_wstring(views) +
-                                                                      L" registered view" + (views > 1 ? L"s:" : L":")));
-            }
+    Rows peaks, first, firstCalls;
+    fprintf(stderr, "itembench: writing the item cache\n");
+    vault.Create();
+    PluginHost host;
+    LoadPlugin(host);
+    ComPtr<IPlxFileFormatProps> props;
+    CheckResult(host.Format()->QueryInterface(IID_IPlxFileFormatProps, props.PutVoid()),
+                "QueryInterface(IPlxFileFormatProps)");
+    const bool peak = options.Wants(10000, options.children);
+    for (const int views : {1, 10, 100}) {
+        if (!options.Wants(views, options.views)) continue;
+        vault.SetRegisteredViews(views);
+        if (const std::wstring found = vault.CacheFileNow(); found != vault.CacheFile()) {
+            Fail("with " + std::to_string(views) + " registered views the vault's cache is looked for in " +
+                 Utf8(found) + " not " + Utf8(vault.CacheFile()));
         }
-        if (peak) peaks.push_back(PeakRow(false, vault.CacheFile(), L"floor:"));
-        std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
-            return a.children != b.children ? a.children < b.children : a.views < b.views;
-        });
-        PrintReport(rows, peaks, first, firstCalls, MeasureCalls(options.smoke ? 20 : 2000, vault), options);
-    } catch (const std::exception& e) {
-        fprintf(stderr, "itembench: %s\n", e.what());
-        code = 1;
+        if (views == 10 && options.Wants(100, options.children)) {
+            vault.CreateSecondVault(BenchItems()[1]);
+            first = RunChildren(L"--first", FirstRuns(options));
+            firstCalls = RunChildren(L"--first-calls \"" + vault.CacheFile() + L"\"", FirstRuns(options));
+        }
+        for (const BenchItem& item : BenchItems()) {
+            if (!options.Wants(item.children, options.children)) continue;
+            fprintf(stderr, "itembench: %d children, %d registered views\n", item.children, views);
+            rows.push_back(MeasureCase(options, vault, item, views, host.Format(), props.Get()));
+        }
+        if (peak) {
+            peaks.push_back(PeakRow(true, vault.CacheFile(),
+                                    L"plug-in, " + std::to_wstring(views) + L" registered view" +
+                                        (views > 1 ? L"s:" : L":")));
+        }
     }
-    vault.Remove();
-    return code;
+    if (peak) peaks.push_back(PeakRow(false, vault.CacheFile(), L"floor:"));
+    std::sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.children != b.children ? a.children < b.children : a.views < b.views;
+    });
+    PrintReport(rows, peaks, first, firstCalls, MeasureCalls(options.smoke ? 20 : 2000, vault), options);
+    return 0;
 }
 
 }  // namespace
