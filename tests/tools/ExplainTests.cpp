@@ -147,12 +147,14 @@ TEST_F(Explain, ReachesThePluginsAnswerOnEveryRoad) {
     }
 
     // Before the test's own view: one without "ShellRoot", one of another
-    // vault and one whose root has no desktop.ini; after it, one never examined.
+    // vault, one with an empty root and one whose root has no desktop.ini;
+    // after it, one never examined.
     RegisterVaultView(RegistrationPlace::Machine, L"A no root", nullptr);
     const std::wstring otherRoot = temp_ / L"Other\\";
     std::filesystem::create_directories(otherRoot);
     WriteDesktopIni(otherRoot, L"{00000000-1111-2222-3333-444444444444}", L"{55555555-1111-2222-3333-444444444444}");
     RegisterVaultView(RegistrationPlace::Machine, L"B other vault", otherRoot.c_str());
+    RegisterVaultView(RegistrationPlace::Machine, L"Bb empty root", L"");
     RegisterVaultView(RegistrationPlace::Machine, L"C no desktop.ini", (temp_ / L"Empty\\").c_str());
     RegisterVaultView(RegistrationPlace::User, L"~ after", viewRoot_.c_str());
 
@@ -169,10 +171,12 @@ TEST_F(Explain, ReachesThePluginsAnswerOnEveryRoad) {
         names.push_back(view.at("name"));
         reasons.push_back(view.at("reason"));
     }
-    EXPECT_EQ(names, (std::vector<std::string>{"A no root", "B other vault", "C no desktop.ini", Utf8(kTestViewName),
-                                               "~ after"}));
-    EXPECT_EQ(reasons, (std::vector<std::string>{"noShellRoot", "otherVault", "noViewId", "taken", "notExamined"}));
-    const Json& taken = e.at("views").at("considered").at(3);
+    EXPECT_EQ(names, (std::vector<std::string>{"A no root", "B other vault", "Bb empty root", "C no desktop.ini",
+                                               Utf8(kTestViewName), "~ after"}));
+    // A root that gives no folder is passed over for that, before the match as after it.
+    EXPECT_EQ(reasons, (std::vector<std::string>{"noShellRoot", "otherVault", "noFolder", "noViewId", "taken",
+                                                 "notExamined"}));
+    const Json& taken = e.at("views").at("considered").at(4);
     EXPECT_EQ(taken.at("place"), "user");
     EXPECT_EQ(taken.at("taken"), true);
     EXPECT_EQ(taken.at("root").at("folder"), Utf8(ViewRoot()));
