@@ -144,6 +144,17 @@ protected:
         return root;
     }
 
+    // Alpha's desktop.ini written two hours ago and seen, then rewritten for
+    // vault B; before holds the file's attributes as they were. Its path.
+    std::wstring RewrittenAlpha(WIN32_FILE_ATTRIBUTE_DATA& before) {
+        const std::wstring root = DatedAlpha(7200);
+        const std::wstring ini = root + L"\\desktop.ini";
+        ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
+        EXPECT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &before));
+        WriteDesktopIni(root, kVaultB, kView1);
+        return ini;
+    }
+
     RegistrySnapshot snapshot_{RegistrySnapshot::ApplicationKeys()};
     TempFolder temp_{L"viewcache"};
 };
@@ -223,13 +234,8 @@ TEST_F(VaultViewCacheTest, ApplicationKeyAndItsParentDeletedThenWrittenAgain) {
 }
 
 TEST_F(VaultViewCacheTest, DesktopIniRewrittenInPlaceWithTheSameSize) {
-    const std::wstring root = DatedAlpha(7200);
-    const std::wstring ini = root + L"\\desktop.ini";
-    ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
-
     WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
-    ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &before));
-    WriteDesktopIni(root, kVaultB, kView1);
+    const std::wstring ini = RewrittenAlpha(before);
     DateFile(ini, 3600);  // an hour later than before, and long settled
     ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &after));
     ASSERT_EQ(after.nFileSizeLow, before.nFileSizeLow) << "the test needs a rewrite of the same size";
@@ -240,13 +246,8 @@ TEST_F(VaultViewCacheTest, DesktopIniRewrittenInPlaceWithTheSameSize) {
 // creation, access and write times all as before. Only the change time, which
 // moves with every write and every change of the other times, tells.
 TEST_F(VaultViewCacheTest, DesktopIniRewrittenWithTheSameSizeAndEveryTimeSetBack) {
-    const std::wstring root = DatedAlpha(7200);
-    const std::wstring ini = root + L"\\desktop.ini";
-    ExpectAnswers(L"Alpha", L"<none>", "written two hours ago");
-
     WIN32_FILE_ATTRIBUTE_DATA before{}, after{};
-    ASSERT_TRUE(GetFileAttributesExW(ini.c_str(), GetFileExInfoStandard, &before));
-    WriteDesktopIni(root, kVaultB, kView1);
+    const std::wstring ini = RewrittenAlpha(before);
     {
         UniqueFileHandle file(CreateFileW(ini.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                           nullptr, OPEN_EXISTING, 0, nullptr));
