@@ -396,6 +396,12 @@ TEST_F(VaultViewCacheTest, ConcurrentRequestsWhileTheConfigurationChanges) {
     std::atomic<bool> stop{false};
     std::atomic<int> answers{0};
     std::vector<TestThread> readers;
+    // Destroyed before the readers: a failure that leaves the test early stops
+    // them, rather than joining threads that never end.
+    struct StopOnExit {
+        std::atomic<bool>& stop;
+        ~StopOnExit() { stop = true; }
+    } stopOnExit{stop};
     for (int t = 0; t < 8; ++t) {
         readers.emplace_back([&] {
             while (!stop) {
