@@ -4,10 +4,13 @@
 #include <stdexcept>
 
 #include "common/UniqueResource.h"
+#include "common/Utf8.h"
 #include "settings/AppKey.h"
 #include "settings/ViewIdentity.h"
 
 namespace {
+
+constexpr int kMoveAttempts = 1000;
 
 UniqueHKey CreateKey(HKEY root, const std::wstring& path, REGSAM view = 0) {
     UniqueHKey key;
@@ -23,6 +26,27 @@ void AddAttributes(const std::wstring& path, DWORD added) {
     if (attributes == INVALID_FILE_ATTRIBUTES || !SetFileAttributesW(path.c_str(), attributes | added)) {
         throw std::runtime_error("cannot set the attributes of a vault view");
     }
+}
+
+// Writes a file of its own beside path and moves it over path, so that a
+// reader finds the old text or the new, never none. A reader that opened the
+// file without sharing its deletion holds the move off until it closes it: try
+// again, as any program that replaces a file others read must.
+void ReplaceWholeFile(const std::wstring& path, const std::string& bytes, DWORD attributes) {
+    const std::wstring written = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
+    bool whole = false;
+    {
+        UniqueFileHandle file(CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
+        DWORD count = 0;
+        whole = file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) &&
+                count == bytes.size();
+    }
+    for (int attempt = 0; whole && attempt < kMoveAttempts; ++attempt) {
+        if (attempt > 0) Sleep(1);
+        if (MoveFileExW(written.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+    }
+    DeleteFileW(written.c_str());
+    throw std::runtime_error("cannot replace a desktop.ini");
 }
 
 void DateBackADay(const std::wstring& path) {
@@ -79,13 +103,17 @@ void UnregisterVaultView(RegistrationPlace place, const std::wstring& name) noex
 void WriteDesktopIni(const std::wstring& folder, const wchar_t* vaultId, const wchar_t* viewId, IniAge age) {
     std::filesystem::create_directories(folder);
     const std::wstring ini = ViewIniPath(folder);
-    // Replaced, not edited: the profile functions cannot rewrite a hidden file.
-    DeleteFileW(ini.c_str());
-    if (vaultId) WritePrivateProfileStringW(kViewIniSection, kVaultIdKey, vaultId, ini.c_str());
-    if (viewId) WritePrivateProfileStringW(kViewIniSection, kViewIdKey, viewId, ini.c_str());
-    WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.c_str());  // flush the profile cache
-    if (!vaultId && !viewId) return;
-    AddAttributes(ini, FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    AddAttributes(folder, FILE_ATTRIBUTE_SYSTEM);
-    if (age == IniAge::DayOld) DateBackADay(ini);
+    if (!vaultId && !viewId) {
+        DeleteFileW(ini.c_str());
+    } else {
+        // Replaced whole, not edited through the profile functions: they cannot
+        // rewrite a hidden file.
+        std::wstring text = std::wstring(L"[") + kViewIniSection + L"]\r\n";
+        if (vaultId) text += std::wstring(kVaultIdKey) + L"=" + vaultId + L"\r\n";
+        if (viewId) text += std::wstring(kViewIdKey) + L"=" + viewId + L"\r\n";
+        ReplaceWholeFile(ini, Utf8(text), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+        AddAttributes(folder, FILE_ATTRIBUTE_SYSTEM);
+        if (age == IniAge::DayOld) DateBackADay(ini);
+    }
+    WritePrivateProfileStringW(nullptr, nullptr, nullptr, ini.c_str());  // drops this process's kept copy
 }
