@@ -4,8 +4,11 @@
 
 #include <map>
 #include <stdexcept>
+#include <string>
 
 namespace {
+
+constexpr int kStartAttempts = 3;
 
 std::map<std::wstring, ChildModeFn>& ChildModes() {
     static std::map<std::wstring, ChildModeFn> modes;
@@ -26,9 +29,16 @@ ChildProcess::ChildProcess(const std::wstring& mode, const std::vector<std::wstr
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        throw std::runtime_error("cannot start child process");
+    // Starting a process has failed now and then under Wine on a loaded
+    // machine, where the same start succeeds on its own: it is tried again
+    // before the test fails, and the last error goes into the message.
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+        if (attempt > 0) Sleep(100);
+        if (CreateProcessW(self, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) break;
+        error = GetLastError();
     }
+    if (!info.hProcess) throw std::runtime_error("cannot start child process: error " + std::to_string(error));
     const UniqueHandle thread(info.hThread);
     process_.Reset(info.hProcess);
 }
