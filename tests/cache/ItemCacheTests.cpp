@@ -13,6 +13,7 @@
 #include "settings/SettingsLight.h"
 #include "tests/support/CacheFixture.h"
 #include "tests/support/VaultFixture.h"
+#include "tools/cachewriter/FileBytes.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/VaultFixture.h"
 #include "tests/support/VtableCall.h"
+#include "tools/cachewriter/FileBytes.h"
 
 namespace {
 

@@ -11,6 +11,7 @@
 #include "tests/support/ScopedEnvironment.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/VaultFixture.h"
+#include "tools/cachewriter/FileBytes.h"
 
 namespace {
 

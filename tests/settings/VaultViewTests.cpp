@@ -10,6 +10,7 @@
 #include "tests/support/RegistrySnapshot.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/VaultFixture.h"
+#include "tools/cachewriter/FileBytes.h"
 
 namespace {
 

@@ -16,5 +16,3 @@ public:
 private:
     std::wstring path_;
 };
-
-void WriteFileBytes(const std::wstring& path, const void* data, size_t size);

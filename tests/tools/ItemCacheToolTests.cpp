@@ -23,6 +23,7 @@
 #include "tests/support/TestThread.h"
 #include "tests/support/VaultFixture.h"
 #include "tools/cachewriter/CacheWriter.h"
+#include "tools/cachewriter/FileBytes.h"
 #include "tools/common/Json.h"
 #include "tools/itemcache/CacheInspection.h"
 

@@ -5,6 +5,7 @@
 
 #include "common/UniqueResource.h"
 #include "common/Utf8.h"
+#include "tools/cachewriter/FileBytes.h"
 #include "settings/AppKey.h"
 #include "settings/ViewIdentity.h"
 
@@ -34,14 +35,8 @@ void AddAttributes(const std::wstring& path, DWORD added) {
 // again, as any program that replaces a file others read must.
 void ReplaceWholeFile(const std::wstring& path, const std::string& bytes, DWORD attributes) {
     const std::wstring written = path + L"." + std::to_wstring(GetCurrentProcessId()) + L".new";
-    bool whole = false;
-    {
-        UniqueFileHandle file(CreateFileW(written.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, attributes, nullptr));
-        DWORD count = 0;
-        whole = file && WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &count, nullptr) &&
-                count == bytes.size();
-    }
-    for (int attempt = 0; whole && attempt < kMoveAttempts; ++attempt) {
+    WriteFileBytes(written, bytes.data(), bytes.size(), attributes);
+    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
         if (attempt > 0) Sleep(1);
         if (MoveFileExW(written.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
     }
